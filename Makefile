@@ -1,0 +1,31 @@
+# The two commands of the README: `make run` and `make test`.
+# Each installs what is missing, configures, builds and runs.
+
+RELEASE_DIR := build/release
+TEST_DIR    := build/test
+JOBS        ?= $(shell nproc)
+
+.PHONY: run test deps build build-test format clean
+
+deps:
+	@sh scripts/install-deps
+
+build: deps
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELIVOR_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: build
+	$(RELEASE_DIR)/app/pelivor
+
+build-test: deps
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELIVOR_SANITIZE=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

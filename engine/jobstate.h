@@ -1,0 +1,75 @@
+#pragma once
+// The state that the engine and the main window share: the three module
+// variables and the window model through which the engine sees the window.
+
+#include <QString>
+#include <cstdint>
+
+class QWidget;
+
+namespace TRAVO1 {
+
+// Truth values as the program passes them: -1 true, 0 false.
+constexpr int16_t True = -1;
+constexpr int16_t False = 0;
+
+// Stop request: the ESC key sets it to 1; the tree copy winds down on 1.
+extern uint8_t StopFlag;
+// The name the directory listing returned last, at any level.
+extern QString CurrentName;
+// The destination of the most recently started run, for the run log.
+extern QString DestPath;
+
+// The main window as the engine sees it: the inputs a run reads and the
+// outputs it writes, named after the window's controls. The real window and
+// the tests' recording window implement it.
+class WindowModel {
+public:
+    virtual ~WindowModel() = default;
+
+    // Inputs, read by the Copy command.
+    virtual QString txtFrom() const = 0;
+    virtual QString txtTo() const = 0;
+    virtual QString txtPattern() const = 0;
+    virtual int16_t chkRecourse() const = 0;
+
+    // Outputs.
+    virtual void setCmdCopyEnabled(bool enabled) = 0;
+    virtual void setLabel12Visible(bool visible) = 0; // "Tecle ESC para parar"
+    virtual void setLblHoraIni(const QString& caption) = 0;
+    virtual void setLblHoraFin(const QString& caption) = 0;
+    virtual void setLblCopyInfo(const QString& caption) = 0; // the status line
+    virtual QString lblCopyInfo() const = 0;                // read back by the run log
+    virtual void repaintLblCopyInfo() = 0;
+    virtual void setLblCopyInfo2(const QString& caption) = 0; // the target line
+    virtual void setCaption(const QString& caption) = 0;      // the window title
+    virtual void setLblCopyInfo1Flood(int16_t percent) = 0;   // the progress panel
+    virtual void setMousePointer(int pointer) = 0;            // 0 default, 11 hourglass
+    // Owner of the Copy command's message boxes.
+    virtual QWidget* owner() const = 0;
+
+    // Whether a copy run started from this window has not ended yet.
+    bool runInProgress() const { return m_running; }
+
+private:
+    friend class RunInProgress;
+    bool m_running = false;
+};
+
+// Marks a window's run as in progress for its lifetime.
+class RunInProgress {
+public:
+    explicit RunInProgress(WindowModel& w) : m_window(w) { m_window.m_running = true; }
+    ~RunInProgress() { m_window.m_running = false; }
+    RunInProgress(const RunInProgress&) = delete;
+    RunInProgress& operator=(const RunInProgress&) = delete;
+
+private:
+    WindowModel& m_window;
+};
+
+// Mouse pointers.
+constexpr int PointerDefault = 0;
+constexpr int PointerHourglass = 11;
+
+} // namespace TRAVO1

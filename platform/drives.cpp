@@ -1,0 +1,252 @@
+#include "platform/drives.h"
+#include "platform/errors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QSet>
+#include <algorithm>
+#include <dirent.h>
+#include <optional>
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+std::optional<DriveTable>& installed() {
+    static std::optional<DriveTable> table;
+    return table;
+}
+
+QString& programFolderOverride() {
+    static QString folder;
+    return folder;
+}
+
+// mountinfo escapes blanks and a few other bytes as \ooo.
+QByteArray unescapeMountField(const QByteArray& field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out.append(char(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field[i]);
+    }
+    return out;
+}
+
+bool isPseudoFileSystem(const QByteArray& type) {
+    static const QSet<QByteArray> pseudo = {
+        "proc",      "sysfs",     "cgroup",   "cgroup2",    "devtmpfs", "devpts",
+        "tmpfs",     "squashfs",  "securityfs", "debugfs",  "tracefs",  "pstore",
+        "bpf",       "mqueue",    "hugetlbfs", "configfs",  "fusectl",  "binfmt_misc",
+        "autofs",    "efivarfs",  "overlay",  "nsfs",       "ramfs",    "rpc_pipefs",
+        "selinuxfs", "fuse.portal", "fuse.gvfsd-fuse", "fuse.lxcfs", "fuse.snapfuse",
+    };
+    return pseudo.contains(type);
+}
+
+bool isNetworkFileSystem(const QByteArray& type) {
+    return type == "nfs" || type == "nfs4" || type == "cifs" || type == "smb3" ||
+           type == "smbfs" || type == "9p" || type == "fuse.sshfs" || type == "ceph" ||
+           type == "glusterfs";
+}
+
+// The volume label of a block device, from /dev/disk/by-label.
+QString labelOf(const QByteArray& source) {
+    const QDir labels(QStringLiteral("/dev/disk/by-label"));
+    const QString device = QFileInfo(QFile::decodeName(source)).canonicalFilePath();
+    if (device.isEmpty())
+        return QString();
+    const auto names = labels.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        if (QFileInfo(labels.filePath(name)).canonicalFilePath() == device) {
+            // udev escapes blanks as \x20
+            QString label = name;
+            return label.replace(QStringLiteral("\\x20"), QStringLiteral(" "));
+        }
+    }
+    return QString();
+}
+
+bool under(const std::string& path, const std::string& root) {
+    if (root == "/")
+        return !path.empty() && path[0] == '/';
+    return path.compare(0, root.size(), root) == 0 &&
+           (path.size() == root.size() || path[root.size()] == '/');
+}
+
+// The real name of an entry of `dir` that equals `name` but for case.
+std::optional<std::string> realCase(const std::string& dir, const QString& name) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return std::nullopt;
+    std::optional<std::string> found;
+    while (dirent* e = ::readdir(d)) {
+        if (QString::compare(QFile::decodeName(e->d_name), name, Qt::CaseInsensitive) == 0) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+} // namespace
+
+DriveTable DriveTable::fromMountInfo(const QByteArray& mountinfo) {
+    // Fields: id parent major:minor root mountpoint options [optional...] - type source ...
+    QMap<QByteArray, std::pair<QByteArray, QByteArray>> mounts; // point -> (type, source)
+    std::vector<std::string> network;
+    for (const QByteArray& line : mountinfo.split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        const qsizetype dash = f.indexOf("-");
+        if (f.size() < 5 || dash < 0 || dash + 2 >= f.size())
+            continue;
+        const QByteArray point = unescapeMountField(f[4]);
+        const QByteArray type = f[dash + 1];
+        const QByteArray source = unescapeMountField(f[dash + 2]);
+        if (type == "fuse.gvfsd-fuse") {
+            network.push_back(point.toStdString());
+            continue;
+        }
+        mounts.insert(point, {type, source}); // a later mount over the same point wins
+    }
+
+    std::vector<Drive> drives;
+    drives.push_back(Drive{QLatin1Char('C'), "/", QStringLiteral("/")});
+    char next = 'D';
+    for (auto it = mounts.cbegin(); it != mounts.cend() && next <= 'Z'; ++it) {
+        const QByteArray& point = it.key();
+        const auto& [type, source] = it.value();
+        if (point == "/" || isPseudoFileSystem(type))
+            continue;
+        if (!source.startsWith("/dev/") && !isNetworkFileSystem(type) && !type.startsWith("fuse."))
+            continue;
+        if (point.startsWith("/proc/") || point.startsWith("/sys/") || point.startsWith("/dev/"))
+            continue;
+        struct stat st {};
+        if (::stat(point.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue; // bind mounts of single files (containers) are no volumes
+        QString description = source.startsWith("/dev/") ? labelOf(source) : QString();
+        if (description.isEmpty())
+            description = QFile::decodeName(point);
+        drives.push_back(Drive{QLatin1Char(next++), point.toStdString(), description});
+    }
+    DriveTable table(std::move(drives));
+    table.networkRoots = std::move(network);
+    return table;
+}
+
+const DriveTable& DriveTable::current() {
+    if (!installed()) {
+        QFile file(QStringLiteral("/proc/self/mountinfo"));
+        QByteArray text;
+        if (file.open(QIODevice::ReadOnly))
+            text = file.readAll();
+        installed() = fromMountInfo(text);
+    }
+    return *installed();
+}
+
+void DriveTable::install(const DriveTable& table) {
+    installed() = table;
+}
+
+void DriveTable::reset() {
+    installed().reset();
+}
+
+const Drive* DriveTable::find(QChar letter) const {
+    const QChar upper = letter.toUpper();
+    for (const Drive& d : m_drives)
+        if (d.letter == upper)
+            return &d;
+    return nullptr;
+}
+
+std::string DriveTable::toHost(const QString& drivePath) const {
+    if (drivePath.size() < 2 || drivePath[1] != QLatin1Char(':') || !drivePath[0].isLetter())
+        raise(ErrPathNotFound);
+    const Drive* drive = find(drivePath[0]);
+    if (!drive)
+        raise(ErrDeviceUnavailable);
+
+    std::vector<std::string> parts;
+    std::string host = drive->hostRoot;
+    bool exists = true; // once a component is missing, the rest are taken as typed
+    const auto rebuild = [&] {
+        host = drive->hostRoot;
+        for (const std::string& p : parts)
+            host += (host.back() == '/' ? "" : "/") + p;
+    };
+    const QStringList components = drivePath.mid(2).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    for (const QString& component : components) {
+        if (component == QLatin1String("."))
+            continue;
+        if (component == QLatin1String("..")) {
+            if (!parts.empty())
+                parts.pop_back();
+            rebuild();
+            exists = true;
+            continue;
+        }
+        std::string name = QFile::encodeName(component).toStdString();
+        const std::string candidate = host + (host.back() == '/' ? "" : "/") + name;
+        struct stat st {};
+        if (exists && ::lstat(candidate.c_str(), &st) != 0) {
+            if (auto real = realCase(host, component))
+                name = *real;
+            else
+                exists = false;
+        }
+        parts.push_back(name);
+        host += (host.back() == '/' ? "" : "/") + name;
+    }
+    return host;
+}
+
+QString DriveTable::toDrivePath(const std::string& hostPath) const {
+    for (const std::string& root : networkRoots)
+        if (under(hostPath, root)) {
+            QString rest = QFile::decodeName(QByteArray::fromStdString(hostPath.substr(root.size())));
+            return QStringLiteral("\\") + rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        }
+    const Drive* best = nullptr;
+    for (const Drive& d : m_drives)
+        if (under(hostPath, d.hostRoot) && (!best || d.hostRoot.size() > best->hostRoot.size()))
+            best = &d;
+    if (!best) {
+        QString rest = QFile::decodeName(QByteArray::fromStdString(hostPath));
+        return rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    }
+    std::string rest = hostPath.substr(best->hostRoot == "/" ? 1 : best->hostRoot.size());
+    while (!rest.empty() && rest.front() == '/')
+        rest.erase(0, 1);
+    while (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    QString text = QFile::decodeName(QByteArray::fromStdString(rest));
+    return QString(best->letter) + QStringLiteral(":\\") + text.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+QString programFolder() {
+    if (!programFolderOverride().isEmpty())
+        return programFolderOverride();
+    const QByteArray dir = QFile::encodeName(QCoreApplication::applicationDirPath());
+    return DriveTable::current().toDrivePath(dir.toStdString());
+}
+
+void setProgramFolder(const QString& drivePath) {
+    programFolderOverride() = drivePath;
+}
+
+} // namespace platform

@@ -1,0 +1,61 @@
+#pragma once
+// Drive letters over the host file system.
+//
+// The program works with paths such as "D:\BACKUP\DADOS". A drive table maps
+// each letter onto a host directory: C: is "/" and every other mounted real
+// volume gets the next free letter. Host paths are byte strings, so names
+// that are not valid UTF-8 survive untouched.
+
+#include <QString>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct Drive {
+    QChar letter;            // upper case
+    std::string hostRoot;    // no trailing '/', except "/" itself
+    QString description;     // volume label or mount point
+};
+
+class DriveTable {
+public:
+    DriveTable() = default;
+    explicit DriveTable(std::vector<Drive> drives) : m_drives(std::move(drives)) {}
+
+    // The table read from the host's mounts (mountinfo text), with the
+    // directories of network-browsing bridges, which get no letter.
+    static DriveTable fromMountInfo(const QByteArray& mountinfo);
+
+    // The table in force: the host's, or the one a test installed.
+    static const DriveTable& current();
+    static void install(const DriveTable& table);
+    static void reset();
+
+    const std::vector<Drive>& drives() const { return m_drives; }
+    const Drive* find(QChar letter) const;
+
+    // "X:\A\B" to the host path. Each component takes the real case of an
+    // existing entry that matches it case-insensitively; "." and ".." are
+    // resolved by name and never climb above the drive root. An unknown drive
+    // raises 68; a path without a drive letter raises 76.
+    std::string toHost(const QString& drivePath) const;
+
+    // A host path written with the drive whose root is its longest prefix.
+    // A path that no drive covers (a network-browsing folder) is written
+    // starting with "\".
+    QString toDrivePath(const std::string& hostPath) const;
+
+    // Directories below which paths are network folders without a letter.
+    std::vector<std::string> networkRoots;
+
+private:
+    std::vector<Drive> m_drives;
+};
+
+// The program's folder as a drive path: no trailing "\" except at a root.
+QString programFolder();
+// Tests point the program's folder at a directory of their own.
+void setProgramFolder(const QString& drivePath);
+
+} // namespace platform

@@ -1,0 +1,72 @@
+#pragma once
+// The recorded error: one per process, a number and a description.
+//
+// A failing operation replaces it and raises `Failure`. The three failure
+// modes are written at the call site:
+//   trap               try { ... } catch (const Failure&) { report(); }
+//   record-and-continue  resumeNext([&] { step(); });
+//   ignore-failures      the same as record-and-continue
+// Putting a procedure into a mode clears the recorded error (clearError()).
+
+#include <QString>
+#include <cstdint>
+#include <exception>
+
+namespace platform {
+
+// Error numbers the program knows by name.
+enum ErrorNumber : int32_t {
+    ErrInvalidCall = 5,
+    ErrOverflow = 6,
+    ErrSubscript = 9,
+    ErrBadFileName = 52,
+    ErrFileNotFound = 53,
+    ErrDeviceIO = 57,
+    ErrDiskFull = 61,
+    ErrDeviceUnavailable = 68,
+    ErrPermissionDenied = 70,
+    ErrDiskNotReady = 71,
+    ErrPathFileAccess = 75,
+    ErrPathNotFound = 76,
+};
+
+struct RecordedError {
+    int32_t number = 0;
+    QString description;
+};
+
+// The one recorded error of the process.
+RecordedError& Err();
+void clearError();
+
+// The Portuguese description of an error number.
+QString describe(int32_t number);
+
+class Failure : public std::exception {
+public:
+    explicit Failure(int32_t n) : number(n) {}
+    const char* what() const noexcept override { return "platform::Failure"; }
+    int32_t number;
+};
+
+// Records the error and raises it.
+[[noreturn]] void raise(int32_t number);
+
+// What a host error means for the program. A missing entry is "file not found"
+// unless the caller knows it was looking for a directory or a path on the way.
+enum class Missing { File, Path };
+int32_t errorFromErrno(int err, Missing missing = Missing::Path);
+[[noreturn]] void raiseErrno(int err, Missing missing = Missing::Path);
+
+// Runs one step in record-and-continue mode: a failure stays recorded and the
+// caller goes on. Returns whether the step succeeded.
+template <class Step> bool resumeNext(Step&& step) {
+    try {
+        step();
+        return true;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
+} // namespace platform

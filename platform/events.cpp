@@ -1,0 +1,12 @@
+#include "platform/events.h"
+
+#include <QCoreApplication>
+
+namespace platform {
+
+void pumpEvents() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+} // namespace platform

@@ -1,0 +1,357 @@
+#include "platform/files.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+FileSystem*& installedFileSystem() {
+    static FileSystem* fs = nullptr;
+    return fs;
+}
+
+FileInfo infoOf(const struct stat& st) {
+    FileInfo info;
+    if (S_ISDIR(st.st_mode))
+        info.attributes = AttrDirectory;
+    else if (!S_ISREG(st.st_mode))
+        info.attributes = AttrSystem;
+    info.length = st.st_size;
+    info.modified = st.st_mtim.tv_sec;
+    return info;
+}
+
+bool isHidden(const char* name) {
+    return name[0] == '.';
+}
+
+// A file descriptor closed on every way out.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() {
+        const int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+// The temporary file of one copy, removed unless it was renamed into place.
+struct Temporary {
+    int dirFd;
+    std::string name;
+    bool placed = false;
+    ~Temporary() {
+        if (!placed && !name.empty())
+            ::unlinkat(dirFd, name.c_str(), 0);
+    }
+};
+
+} // namespace
+
+Directory Directory::failed(int32_t error, std::string path) {
+    Directory d;
+    d.m_error = error;
+    d.m_path = std::move(path);
+    return d;
+}
+
+Directory::~Directory() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Directory::Directory(Directory&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error),
+      m_path(std::move(other.m_path)) {}
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_error = other.m_error;
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+std::string Directory::pathOf(const std::string& name) const {
+    if (!m_path.empty() && m_path.back() == '/')
+        return m_path + name;
+    return m_path + '/' + name;
+}
+
+void Directory::require() const {
+    if (m_fd < 0)
+        raise(m_error ? m_error : ErrPathNotFound);
+}
+
+bool matchesPattern(const QString& name, const QString& pattern) {
+    if (pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
+        return true;
+    // Greedy match with one backtrack point per "*", case-insensitive.
+    qsizetype n = 0, p = 0, star = -1, mark = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == QLatin1Char('?') ||
+                                   pattern[p].toCaseFolded() == name[n].toCaseFolded())) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == QLatin1Char('*')) {
+            star = p++;
+            mark = n;
+        } else if (star >= 0) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == QLatin1Char('*'))
+        ++p;
+    // "NAME.*" also matches "NAME", as on the command line.
+    if (p + 2 == pattern.size() && pattern[p] == QLatin1Char('.') && pattern[p + 1] == QLatin1Char('*'))
+        return true;
+    return p == pattern.size();
+}
+
+FileSystem& FileSystem::get() {
+    static FileSystem host;
+    FileSystem* fs = installedFileSystem();
+    return fs ? *fs : host;
+}
+
+void FileSystem::install(FileSystem* fs) {
+    installedFileSystem() = fs;
+}
+
+Directory FileSystem::openDirectory(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        raiseErrno(errno, Missing::Path);
+    return Directory(fd, path);
+}
+
+Directory FileSystem::openDirectory(const Directory& parent, const std::string& name) {
+    parent.require();
+    // Never through a link: a link in the tree must not lead out of it.
+    const int fd = ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        raiseErrno(errno == ELOOP ? ENOTDIR : errno, Missing::Path);
+    return Directory(fd, parent.pathOf(name));
+}
+
+Directory FileSystem::tryOpenDirectory(const std::string& path) {
+    const RecordedError saved = Err();
+    try {
+        return openDirectory(path);
+    } catch (const Failure& f) {
+        Err() = saved;
+        return Directory::failed(f.number, path);
+    }
+}
+
+std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& pattern, int mask) {
+    dir.require();
+    const int fd = ::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        raiseErrno(errno, Missing::Path);
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        const int err = errno;
+        ::close(fd);
+        raiseErrno(err, Missing::Path);
+    }
+    const bool everything = pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
+    const bool withDirectories = mask & AttrDirectory;
+    std::vector<DirEntry> entries;
+    errno = 0;
+    while (dirent* e = ::readdir(d)) {
+        const bool dots = !std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..");
+        if (isHidden(e->d_name) && !(dots && withDirectories))
+            continue;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone since the directory was read
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type != DT_REG && !(type == DT_DIR && withDirectories))
+            continue;
+        if (!everything && !matchesPattern(QFile::decodeName(e->d_name), pattern))
+            continue;
+        entries.push_back(DirEntry{e->d_name, type == DT_DIR});
+    }
+    const int err = errno;
+    ::closedir(d);
+    if (err)
+        raiseErrno(err, Missing::Path);
+    return entries;
+}
+
+FileInfo FileSystem::attributes(const Directory& dir, const std::string& name) {
+    dir.require();
+    struct stat st {};
+    if (::fstatat(dir.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        raiseErrno(errno, Missing::File);
+    return infoOf(st);
+}
+
+FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
+    dir.require();
+    // Non-blocking, so that a FIFO by that name cannot hang the run.
+    Fd f{::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    if (f.fd < 0)
+        raiseErrno(errno == ELOOP ? EISDIR : errno, Missing::File);
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0)
+        raiseErrno(errno, Missing::File);
+    if (S_ISDIR(st.st_mode))
+        raise(ErrPathFileAccess); // a folder where a file belongs cannot be opened as one
+    return infoOf(st);
+}
+
+void FileSystem::makeDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0)
+        raiseErrno(errno, Missing::Path);
+}
+
+void FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
+    parent.require();
+    if (::mkdirat(parent.fd(), name.c_str(), 0777) != 0)
+        raiseErrno(errno, Missing::Path);
+}
+
+ssize_t FileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
+    if (kernelCopy) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+        if (n >= 0)
+            return n;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF)
+            return -1;
+        kernelCopy = false;
+    }
+    const ssize_t n = ::sendfile(out, in, nullptr, count);
+    if (n >= 0 || (errno != EINVAL && errno != ENOSYS))
+        return n;
+    // Last resort: a plain read and write.
+    char buffer[64 * 1024];
+    const ssize_t got = ::read(in, buffer, std::min(count, sizeof buffer));
+    if (got <= 0)
+        return got;
+    for (ssize_t done = 0; done < got;) {
+        const ssize_t put = ::write(out, buffer + done, size_t(got - done));
+        if (put < 0)
+            return -1;
+        done += put;
+    }
+    return got;
+}
+
+bool FileSystem::copyFile(const Directory& fromDir, const std::string& from,
+                          const Directory& toDir, const std::string& to,
+                          const Progress& progress) {
+    fromDir.require();
+    Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    if (in.fd < 0)
+        raiseErrno(errno, Missing::File);
+    struct stat st {};
+    if (::fstat(in.fd, &st) != 0)
+        raiseErrno(errno, Missing::File);
+    if (!S_ISREG(st.st_mode))
+        raise(ErrPathFileAccess);
+
+    toDir.require();
+    Temporary temp{toDir.fd(), {}};
+    Fd out;
+    for (int attempt = 0; out.fd < 0; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%s%08x.tmp", temporaryPrefix,
+                      QRandomGenerator::global()->generate());
+        out.fd = ::openat(toDir.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out.fd >= 0)
+            temp.name = name;
+        else if (errno != EEXIST || attempt > 16)
+            raiseErrno(errno, Missing::Path); // the folder itself is gone
+    }
+
+    // Small files go in one request; with a progress window, in steps.
+    const size_t step = progress ? size_t(8) << 20 : size_t(1) << 30;
+    const int64_t total = st.st_size;
+    int64_t done = 0;
+    bool kernelCopy = true;
+    if (progress && !progress(0, total))
+        return false;
+    for (;;) {
+        const ssize_t n = transfer(in.fd, out.fd, step, kernelCopy);
+        if (n < 0)
+            raiseErrno(errno, Missing::File);
+        if (n == 0)
+            break;
+        done += n;
+        if (progress && !progress(done, total))
+            return false;
+    }
+
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    if (::fchmod(out.fd, st.st_mode & 0777) != 0 || ::futimens(out.fd, times) != 0)
+        raiseErrno(errno, Missing::File);
+    // close() is where a network or full volume may report a lost write.
+    if (::close(out.release()) != 0)
+        raiseErrno(errno, Missing::File);
+    if (::renameat(toDir.fd(), temp.name.c_str(), toDir.fd(), to.c_str()) != 0)
+        raiseErrno(errno, Missing::File);
+    temp.placed = true;
+    return true;
+}
+
+void FileSystem::appendText(const std::string& path, const QByteArray& header,
+                            const QByteArray& text) {
+    Fd f{::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
+    if (f.fd < 0)
+        raiseErrno(errno, Missing::File);
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0)
+        raiseErrno(errno, Missing::File);
+    if (!S_ISREG(st.st_mode))
+        raise(ErrPathFileAccess);
+    const QByteArray all = st.st_size == 0 ? header + text : text;
+    for (qsizetype done = 0; done < all.size();) {
+        const ssize_t n = ::write(f.fd, all.constData() + done, size_t(all.size() - done));
+        if (n < 0)
+            raiseErrno(errno, Missing::File);
+        done += n;
+    }
+    if (::close(f.release()) != 0)
+        raiseErrno(errno, Missing::File);
+}
+
+std::vector<DirEntry> listPath(const QString& drivePath, int mask) {
+    const qsizetype cut = drivePath.lastIndexOf(QLatin1Char('\\'));
+    QString folder = cut < 0 ? drivePath.left(2) : drivePath.left(cut + 1);
+    const QString pattern = cut < 0 ? drivePath.mid(2) : drivePath.mid(cut + 1);
+    FileSystem& fs = FileSystem::get();
+    return fs.list(fs.openDirectory(DriveTable::current().toHost(folder)), pattern, mask);
+}
+
+void makeDirectoryPath(const QString& drivePath) {
+    FileSystem::get().makeDirectory(DriveTable::current().toHost(drivePath));
+}
+
+} // namespace platform

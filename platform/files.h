@@ -1,0 +1,127 @@
+#pragma once
+// File services on host paths and open directories.
+//
+// Every operation raises `Failure` with the program's error number. The
+// engine works level by level on open directories, so each entry costs one
+// system call on a short name instead of a walk of the whole path.
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+
+enum Attribute : int {
+    AttrNormal = 0,
+    AttrHidden = 2,
+    AttrSystem = 4,
+    AttrDirectory = 16,
+};
+
+struct FileInfo {
+    int attributes = AttrNormal;
+    int64_t length = 0;
+    int64_t modified = 0; // whole seconds since the epoch
+};
+
+struct DirEntry {
+    std::string name; // host bytes
+    bool directory = false;
+};
+
+// An open directory, or the error number that opening it gave; operations on
+// a directory that could not be opened raise that error.
+class Directory {
+public:
+    Directory() = default;
+    Directory(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    static Directory failed(int32_t error, std::string path);
+    ~Directory();
+    Directory(Directory&& other) noexcept;
+    Directory& operator=(Directory&& other) noexcept;
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+
+    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    int32_t error() const { return m_error; }
+    const std::string& path() const { return m_path; }
+    std::string pathOf(const std::string& name) const;
+    // Raises the error of a directory that could not be opened.
+    void require() const;
+
+private:
+    int m_fd = -1;
+    int32_t m_error = 0;
+    std::string m_path;
+};
+
+// "*" and "?" as on the system's command line, case-insensitive; "*.*" and an
+// empty pattern match every name.
+bool matchesPattern(const QString& name, const QString& pattern);
+
+class FileSystem {
+public:
+    // The service in force: the host's, or a test's fault-injecting one.
+    static FileSystem& get();
+    static void install(FileSystem* fs); // nullptr restores the host's
+
+    virtual ~FileSystem() = default;
+
+    // Opens a directory, links not followed below the top: 76 when missing.
+    virtual Directory openDirectory(const std::string& path);
+    virtual Directory openDirectory(const Directory& parent, const std::string& name);
+    // Like openDirectory but never raises: the error travels in the result.
+    Directory tryOpenDirectory(const std::string& path);
+
+    // The entries whose names match the pattern. Mask 0 gives ordinary files;
+    // mask 16 adds directories ("." and ".." included). Hidden entries (a name
+    // beginning with ".") and system entries (anything neither a regular file
+    // nor a directory, links included) never appear.
+    virtual std::vector<DirEntry> list(const Directory& dir, const QString& pattern, int mask);
+
+    // Attribute, length and modification time of an entry; links not followed.
+    virtual FileInfo attributes(const Directory& dir, const std::string& name);
+    // Opens the entry for reading and closes it again: 53 when it is missing,
+    // 70 when access is refused. Also yields what fstat tells of it.
+    virtual FileInfo probe(const Directory& dir, const std::string& name);
+
+    // One level; the parent must exist.
+    virtual void makeDirectory(const std::string& path);
+    virtual void makeDirectory(const Directory& parent, const std::string& name);
+
+    // Copies a file safely: into a hidden temporary file beside the
+    // destination, which takes the source's modification time and permission
+    // bits and is then renamed over the destination. On failure or when
+    // `progress` answers false, the temporary file is removed and the old
+    // destination is left untouched. Returns false when cancelled.
+    using Progress = std::function<bool(int64_t done, int64_t total)>;
+    virtual bool copyFile(const Directory& fromDir, const std::string& from,
+                          const Directory& toDir, const std::string& to,
+                          const Progress& progress = {});
+
+    // Appends to a text file, creating it; `header` goes first when the file
+    // is empty.
+    virtual void appendText(const std::string& path, const QByteArray& header,
+                            const QByteArray& text);
+
+    // Prefix of the temporary files that copyFile leaves only when killed.
+    static constexpr const char* temporaryPrefix = ".pelivor-";
+
+protected:
+    // Moves up to `count` bytes from `in` to `out` at their file offsets, as
+    // read(2) would: the bytes moved, 0 at the end, -1 with errno set.
+    // `kernelCopy` is cleared once the kernel's copy path is not available.
+    virtual ssize_t transfer(int in, int out, size_t count, bool& kernelCopy);
+};
+
+// A directory listing by drive path, as "D:\BACKUP\DADOS" or "C:\A\*.TXT":
+// the part after the last "\" is the name pattern. A missing directory
+// raises 76; no match gives an empty list.
+std::vector<DirEntry> listPath(const QString& drivePath, int mask);
+void makeDirectoryPath(const QString& drivePath);
+
+} // namespace platform

@@ -222,7 +222,8 @@ void CopyFileShell(const Directory& fromDir, const std::string& from, const Dire
     try {
         const auto window = ProgressWindow::open(name);
         FileSystem::get().copyFile(fromDir, from, toDir, to, [&](int64_t done, int64_t total) {
-            return window->update(total > 0 ? int(std::min<int64_t>(done * 100 / total, 100)) : 100);
+            return window->update(total > 0 ? int(std::min<int64_t>(done * 100 / total, 100))
+                                            : 100);
         });
     } catch (const Failure& f) {
         MessageBox::show(QStringLiteral("Não foi possível copiar o arquivo %1.\n\n%2 (erro %3)")

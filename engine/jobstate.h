@@ -39,7 +39,7 @@ public:
     virtual void setLblHoraIni(const QString& caption) = 0;
     virtual void setLblHoraFin(const QString& caption) = 0;
     virtual void setLblCopyInfo(const QString& caption) = 0; // the status line
-    virtual QString lblCopyInfo() const = 0;                // read back by the run log
+    virtual QString lblCopyInfo() const = 0;                 // read back by the run log
     virtual void repaintLblCopyInfo() = 0;
     virtual void setLblCopyInfo2(const QString& caption) = 0; // the target line
     virtual void setCaption(const QString& caption) = 0;      // the window title

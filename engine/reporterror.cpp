@@ -14,16 +14,21 @@ ErrorMessage messageFor(int32_t number, const QString& description, const QStrin
     case ErrInvalidCall:
         return {false, {}, 0, {}};
     case ErrBadFileName:
-        return {true, QStringLiteral("Nome de arquivo inválido! (erro 52)") + lf2 + name,
-                MbExclamation, {}};
+        return {true,
+                QStringLiteral("Nome de arquivo inválido! (erro 52)") + lf2 + name,
+                MbExclamation,
+                {}};
     case ErrFileNotFound:
-        return {true, QStringLiteral("Arquivo não encontrado! (erro 53)") + lf2 + name,
-                MbExclamation, {}};
+        return {true,
+                QStringLiteral("Arquivo não encontrado! (erro 53)") + lf2 + name,
+                MbExclamation,
+                {}};
     case ErrDeviceIO:
         return {true, QStringLiteral("O disco de destino não está pronto! (erro 57)"), MbCritical,
                 copyError};
     case ErrDiskFull:
-        return {true, QStringLiteral("Drive de destino cheio! (erro 61)"), MbExclamation, copyError};
+        return {true, QStringLiteral("Drive de destino cheio! (erro 61)"), MbExclamation,
+                copyError};
     case ErrDeviceUnavailable:
         return {true, QStringLiteral("Diretório ou drive de não disponível! (erro 68)"), MbCritical,
                 copyError};
@@ -37,7 +42,8 @@ ErrorMessage messageFor(int32_t number, const QString& description, const QStrin
         return {true, QStringLiteral("O disco de destino não está pronto! (erro 71)"), MbCritical,
                 copyError};
     case ErrPathFileAccess:
-        return {true, QStringLiteral("Erro de acesso ao Arquivo! (erro 75)"), MbCritical, copyError};
+        return {true, QStringLiteral("Erro de acesso ao Arquivo! (erro 75)"), MbCritical,
+                copyError};
     case ErrPathNotFound:
         return {true, QStringLiteral("Diretório de destino inexistente! (erro 76)"), MbCritical,
                 copyError};

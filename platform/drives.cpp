@@ -46,19 +46,18 @@ QByteArray unescapeMountField(const QByteArray& field) {
 
 bool isPseudoFileSystem(const QByteArray& type) {
     static const QSet<QByteArray> pseudo = {
-        "proc",      "sysfs",     "cgroup",   "cgroup2",    "devtmpfs", "devpts",
-        "tmpfs",     "squashfs",  "securityfs", "debugfs",  "tracefs",  "pstore",
-        "bpf",       "mqueue",    "hugetlbfs", "configfs",  "fusectl",  "binfmt_misc",
-        "autofs",    "efivarfs",  "overlay",  "nsfs",       "ramfs",    "rpc_pipefs",
+        "proc",      "sysfs",       "cgroup",          "cgroup2",    "devtmpfs",      "devpts",
+        "tmpfs",     "squashfs",    "securityfs",      "debugfs",    "tracefs",       "pstore",
+        "bpf",       "mqueue",      "hugetlbfs",       "configfs",   "fusectl",       "binfmt_misc",
+        "autofs",    "efivarfs",    "overlay",         "nsfs",       "ramfs",         "rpc_pipefs",
         "selinuxfs", "fuse.portal", "fuse.gvfsd-fuse", "fuse.lxcfs", "fuse.snapfuse",
     };
     return pseudo.contains(type);
 }
 
 bool isNetworkFileSystem(const QByteArray& type) {
-    return type == "nfs" || type == "nfs4" || type == "cifs" || type == "smb3" ||
-           type == "smbfs" || type == "9p" || type == "fuse.sshfs" || type == "ceph" ||
-           type == "glusterfs";
+    return type == "nfs" || type == "nfs4" || type == "cifs" || type == "smb3" || type == "smbfs" ||
+           type == "9p" || type == "fuse.sshfs" || type == "ceph" || type == "glusterfs";
 }
 
 // The volume label of a block device, from /dev/disk/by-label.
@@ -174,12 +173,22 @@ const Drive* DriveTable::find(QChar letter) const {
     return nullptr;
 }
 
+QChar DriveTable::currentDrive() const {
+    const QString cwd = toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    if (cwd.size() >= 2 && cwd[1] == QLatin1Char(':'))
+        return cwd[0];
+    return m_drives.empty() ? QLatin1Char('C') : m_drives.front().letter;
+}
+
 std::string DriveTable::toHost(const QString& drivePath) const {
+    // "\A\B" addresses the current drive; "\\server\share" has no drive.
+    if (drivePath.startsWith(QLatin1Char('\\')) && !drivePath.startsWith(QLatin1String("\\\\")))
+        return toHost(QString(currentDrive()) + QLatin1Char(':') + drivePath);
     if (drivePath.size() < 2 || drivePath[1] != QLatin1Char(':') || !drivePath[0].isLetter())
-        raise(ErrPathNotFound);
+        raiseError(ErrPathNotFound);
     const Drive* drive = find(drivePath[0]);
     if (!drive)
-        raise(ErrDeviceUnavailable);
+        raiseError(ErrDeviceUnavailable);
 
     std::vector<std::string> parts;
     std::string host = drive->hostRoot;
@@ -218,7 +227,8 @@ std::string DriveTable::toHost(const QString& drivePath) const {
 QString DriveTable::toDrivePath(const std::string& hostPath) const {
     for (const std::string& root : networkRoots)
         if (under(hostPath, root)) {
-            QString rest = QFile::decodeName(QByteArray::fromStdString(hostPath.substr(root.size())));
+            QString rest =
+                QFile::decodeName(QByteArray::fromStdString(hostPath.substr(root.size())));
             return QStringLiteral("\\") + rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
         }
     const Drive* best = nullptr;
@@ -235,7 +245,8 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
     while (!rest.empty() && rest.back() == '/')
         rest.pop_back();
     QString text = QFile::decodeName(QByteArray::fromStdString(rest));
-    return QString(best->letter) + QStringLiteral(":\\") + text.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return QString(best->letter) + QStringLiteral(":\\") +
+           text.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
 QString programFolder() {

@@ -13,9 +13,9 @@
 namespace platform {
 
 struct Drive {
-    QChar letter;            // upper case
-    std::string hostRoot;    // no trailing '/', except "/" itself
-    QString description;     // volume label or mount point
+    QChar letter;         // upper case
+    std::string hostRoot; // no trailing '/', except "/" itself
+    QString description;  // volume label or mount point
 };
 
 class DriveTable {
@@ -38,8 +38,12 @@ public:
     // "X:\A\B" to the host path. Each component takes the real case of an
     // existing entry that matches it case-insensitively; "." and ".." are
     // resolved by name and never climb above the drive root. An unknown drive
-    // raises 68; a path without a drive letter raises 76.
+    // raises 68; a network path ("\\server\share") raises 76.
     std::string toHost(const QString& drivePath) const;
+
+    // The drive of the process's current directory, which a path that begins
+    // with a single "\" addresses.
+    QChar currentDrive() const;
 
     // A host path written with the drive whose root is its longest prefix.
     // A path that no drive covers (a network-browsing folder) is written

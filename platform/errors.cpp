@@ -46,7 +46,7 @@ QString describe(int32_t number) {
     }
 }
 
-void raise(int32_t number) {
+void raiseError(int32_t number) {
     Err() = RecordedError{number, describe(number)};
     throw Failure(number);
 }
@@ -79,8 +79,8 @@ int32_t errorFromErrno(int err, Missing missing) {
         return ErrDeviceUnavailable;
     case ENOMEDIUM:
         return ErrDiskNotReady;
-    case EINVAL:   // a name the file system cannot store (vfat: * ? : ...)
-    case EILSEQ:   // a name not valid in the volume's character set
+    case EINVAL: // a name the file system cannot store (vfat: * ? : ...)
+    case EILSEQ: // a name not valid in the volume's character set
     case EBADF:
         return ErrBadFileName;
     case ENAMETOOLONG:
@@ -98,7 +98,7 @@ int32_t errorFromErrno(int err, Missing missing) {
 }
 
 void raiseErrno(int err, Missing missing) {
-    raise(errorFromErrno(err, missing));
+    raiseError(errorFromErrno(err, missing));
 }
 
 } // namespace platform

@@ -49,8 +49,8 @@ public:
     int32_t number;
 };
 
-// Records the error and raises it.
-[[noreturn]] void raise(int32_t number);
+// Records the error and raises it as a Failure.
+[[noreturn]] void raiseError(int32_t number);
 
 // What a host error means for the program. A missing entry is "file not found"
 // unless the caller knows it was looking for a directory or a path on the way.

@@ -6,4 +6,8 @@ namespace platform {
 // Dispatches the pending window events, key presses included.
 void pumpEvents();
 
+// Ends the program at once: nothing further runs. A copy under way leaves
+// no temporary file behind.
+[[noreturn]] void endProgram();
+
 } // namespace platform

@@ -50,18 +50,32 @@ struct Fd {
     }
 };
 
+} // namespace
+
 // The temporary file of one copy, removed unless it was renamed into place.
+// The file service knows it while it exists, so that a program ending in the
+// middle of the copy can remove it too.
 struct Temporary {
+    FileSystem& fs;
     int dirFd;
     std::string name;
+    std::string path;
     bool placed = false;
+    void created(std::string n, std::string p) {
+        name = std::move(n);
+        path = std::move(p);
+        fs.m_temporaryFiles.push_back(path);
+    }
     ~Temporary() {
-        if (!placed && !name.empty())
+        if (name.empty())
+            return;
+        if (!placed)
             ::unlinkat(dirFd, name.c_str(), 0);
+        std::erase(fs.m_temporaryFiles, path);
     }
 };
 
-} // namespace
+namespace {} // namespace
 
 Directory Directory::failed(int32_t error, std::string path) {
     Directory d;
@@ -76,8 +90,8 @@ Directory::~Directory() {
 }
 
 Directory::Directory(Directory&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error),
-      m_path(std::move(other.m_path)) {}
+    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)) {
+}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -98,7 +112,7 @@ std::string Directory::pathOf(const std::string& name) const {
 
 void Directory::require() const {
     if (m_fd < 0)
-        raise(m_error ? m_error : ErrPathNotFound);
+        raiseError(m_error ? m_error : ErrPathNotFound);
 }
 
 bool matchesPattern(const QString& name, const QString& pattern) {
@@ -124,7 +138,8 @@ bool matchesPattern(const QString& name, const QString& pattern) {
     while (p < pattern.size() && pattern[p] == QLatin1Char('*'))
         ++p;
     // "NAME.*" also matches "NAME", as on the command line.
-    if (p + 2 == pattern.size() && pattern[p] == QLatin1Char('.') && pattern[p + 1] == QLatin1Char('*'))
+    if (p + 2 == pattern.size() && pattern[p] == QLatin1Char('.') &&
+        pattern[p + 1] == QLatin1Char('*'))
         return true;
     return p == pattern.size();
 }
@@ -149,7 +164,8 @@ Directory FileSystem::openDirectory(const std::string& path) {
 Directory FileSystem::openDirectory(const Directory& parent, const std::string& name) {
     parent.require();
     // Never through a link: a link in the tree must not lead out of it.
-    const int fd = ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         raiseErrno(errno == ELOOP ? ENOTDIR : errno, Missing::Path);
     return Directory(fd, parent.pathOf(name));
@@ -176,7 +192,8 @@ std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& patt
         ::close(fd);
         raiseErrno(err, Missing::Path);
     }
-    const bool everything = pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
+    const bool everything =
+        pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
     const bool withDirectories = mask & AttrDirectory;
     std::vector<DirEntry> entries;
     errno = 0;
@@ -222,7 +239,7 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
     if (::fstat(f.fd, &st) != 0)
         raiseErrno(errno, Missing::File);
     if (S_ISDIR(st.st_mode))
-        raise(ErrPathFileAccess); // a folder where a file belongs cannot be opened as one
+        raiseError(ErrPathFileAccess); // a folder where a file belongs cannot be opened as one
     return infoOf(st);
 }
 
@@ -264,9 +281,8 @@ ssize_t FileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
     return got;
 }
 
-bool FileSystem::copyFile(const Directory& fromDir, const std::string& from,
-                          const Directory& toDir, const std::string& to,
-                          const Progress& progress) {
+bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                          const std::string& to, const Progress& progress) {
     fromDir.require();
     Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
     if (in.fd < 0)
@@ -275,10 +291,10 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from,
     if (::fstat(in.fd, &st) != 0)
         raiseErrno(errno, Missing::File);
     if (!S_ISREG(st.st_mode))
-        raise(ErrPathFileAccess);
+        raiseError(ErrPathFileAccess);
 
     toDir.require();
-    Temporary temp{toDir.fd(), {}};
+    Temporary temp{*this, toDir.fd(), {}, {}};
     Fd out;
     for (int attempt = 0; out.fd < 0; ++attempt) {
         char name[32];
@@ -286,7 +302,7 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from,
                       QRandomGenerator::global()->generate());
         out.fd = ::openat(toDir.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (out.fd >= 0)
-            temp.name = name;
+            temp.created(name, toDir.pathOf(name));
         else if (errno != EEXIST || attempt > 16)
             raiseErrno(errno, Missing::Path); // the folder itself is gone
     }
@@ -321,6 +337,12 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from,
     return true;
 }
 
+void FileSystem::removeTemporaryFiles() {
+    for (const std::string& path : m_temporaryFiles)
+        ::unlink(path.c_str());
+    m_temporaryFiles.clear();
+}
+
 void FileSystem::appendText(const std::string& path, const QByteArray& header,
                             const QByteArray& text) {
     Fd f{::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
@@ -330,7 +352,7 @@ void FileSystem::appendText(const std::string& path, const QByteArray& header,
     if (::fstat(f.fd, &st) != 0)
         raiseErrno(errno, Missing::File);
     if (!S_ISREG(st.st_mode))
-        raise(ErrPathFileAccess);
+        raiseError(ErrPathFileAccess);
     const QByteArray all = st.st_size == 0 ? header + text : text;
     for (qsizetype done = 0; done < all.size();) {
         const ssize_t n = ::write(f.fd, all.constData() + done, size_t(all.size() - done));

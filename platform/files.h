@@ -14,6 +14,8 @@
 
 namespace platform {
 
+struct Temporary;
+
 enum Attribute : int {
     AttrNormal = 0,
     AttrHidden = 2,
@@ -99,9 +101,8 @@ public:
     // `progress` answers false, the temporary file is removed and the old
     // destination is left untouched. Returns false when cancelled.
     using Progress = std::function<bool(int64_t done, int64_t total)>;
-    virtual bool copyFile(const Directory& fromDir, const std::string& from,
-                          const Directory& toDir, const std::string& to,
-                          const Progress& progress = {});
+    virtual bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                          const std::string& to, const Progress& progress = {});
 
     // Appends to a text file, creating it; `header` goes first when the file
     // is empty.
@@ -111,11 +112,19 @@ public:
     // Prefix of the temporary files that copyFile leaves only when killed.
     static constexpr const char* temporaryPrefix = ".pelivor-";
 
+    // Removes the temporary files of the copies under way, for a program
+    // that ends in the middle of one.
+    void removeTemporaryFiles();
+
 protected:
     // Moves up to `count` bytes from `in` to `out` at their file offsets, as
     // read(2) would: the bytes moved, 0 at the end, -1 with errno set.
     // `kernelCopy` is cleared once the kernel's copy path is not available.
     virtual ssize_t transfer(int in, int out, size_t count, bool& kernelCopy);
+
+private:
+    friend struct Temporary;
+    std::vector<std::string> m_temporaryFiles; // host paths of copies under way
 };
 
 // A directory listing by drive path, as "D:\BACKUP\DADOS" or "C:\A\*.TXT":

@@ -30,7 +30,8 @@ QMessageBox::Icon iconOf(int style) {
 } // namespace
 
 int MessageBox::show(const QString& prompt, int style, const QString& title, QWidget* owner) {
-    const MessageRequest request{prompt, style, title.isEmpty() ? applicationTitle() : title, owner};
+    const MessageRequest request{prompt, style, title.isEmpty() ? applicationTitle() : title,
+                                 owner};
     if (installedDouble())
         return installedDouble()(request);
 

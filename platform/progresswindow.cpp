@@ -15,7 +15,8 @@ ProgressWindow::Factory& installedFactory() {
 class DialogProgress : public ProgressWindow {
 public:
     explicit DialogProgress(const QString& fileName)
-        : m_dialog(QStringLiteral("Copiando %1").arg(fileName), QStringLiteral("Cancelar"), 0, 100) {
+        : m_dialog(QStringLiteral("Copiando %1").arg(fileName), QStringLiteral("Cancelar"), 0,
+                   100) {
         m_dialog.setWindowTitle(QStringLiteral("Copiando..."));
         m_dialog.setWindowModality(Qt::ApplicationModal);
         m_dialog.setMinimumDuration(500); // short copies flash no window

@@ -82,9 +82,12 @@ void TestCopyTree::upToDateRuleAndStatusTexts() {
     QCOMPARE(readFile(d + QStringLiteral("/newer.txt")), QByteArray("old"));
 
     // Folders upper case and ending in "\", names as listed.
-    QVERIFY(w.all(QStringLiteral("Lbl_CopyInfo")).contains(QStringLiteral("Copiando De: F:\\SRC\\Missing.Txt")));
-    QVERIFY(w.all(QStringLiteral("Lbl_CopyInfo2")).contains(QStringLiteral("Para: D:\\DST\\Missing.Txt")));
-    QVERIFY(w.all(QStringLiteral("Caption")).contains(QStringLiteral("Para: D:\\DST\\Missing.Txt")));
+    QVERIFY(w.all(QStringLiteral("Lbl_CopyInfo"))
+                .contains(QStringLiteral("Copiando De: F:\\SRC\\Missing.Txt")));
+    QVERIFY(w.all(QStringLiteral("Lbl_CopyInfo2"))
+                .contains(QStringLiteral("Para: D:\\DST\\Missing.Txt")));
+    QVERIFY(
+        w.all(QStringLiteral("Caption")).contains(QStringLiteral("Para: D:\\DST\\Missing.Txt")));
     QCOMPARE(w.all(QStringLiteral("Lbl_CopyInfo")).size(), 4);
     QCOMPARE(entriesOf(d).size(), 4); // no temporary file left
 }
@@ -105,7 +108,8 @@ void TestCopyTree::hiddenSystemAndLinksAreLeftAlone() {
 
     RecordingWindow w;
     QCOMPARE(copyTree(w, QStringLiteral("F:\\S"), QStringLiteral("D:\\T")), True);
-    QCOMPARE(entriesOf(drives.host(QStringLiteral("D:\\T"))), QStringList{QStringLiteral("real.txt")});
+    QCOMPARE(entriesOf(drives.host(QStringLiteral("D:\\T"))),
+             QStringList{QStringLiteral("real.txt")});
 }
 
 void TestCopyTree::sizeRuleAndLargeFileCopy() {
@@ -118,7 +122,8 @@ void TestCopyTree::sizeRuleAndLargeFileCopy() {
     BoxRecorder boxes;
     RecordingWindow w;
     QCOMPARE(copyTree(w, QStringLiteral("F:\\S"), QStringLiteral("D:\\T")), True);
-    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.boxes.empty() ? QString() : boxes.boxes[0].prompt));
+    QVERIFY2(boxes.boxes.empty(),
+             qPrintable(boxes.boxes.empty() ? QString() : boxes.boxes[0].prompt));
     QCOMPARE(progress.opened, QStringList{QStringLiteral("over.bin")});
     QCOMPARE(readFile(drives.host(QStringLiteral("D:\\T\\over.bin"))), QByteArray(2048001, 'b'));
     QCOMPARE(modifiedOf(drives.host(QStringLiteral("D:\\T\\over.bin"))), t0);
@@ -152,7 +157,9 @@ void TestCopyTree::subdirectoriesAreMirroredDepthFirst() {
     // A second run finds everything in place: no creation, no copy.
     RecordingWindow again;
     QCOMPARE(copyTree(again, QStringLiteral("F:\\S"), QStringLiteral("D:\\T")), True);
-    QVERIFY(!again.all(QStringLiteral("Lbl_CopyInfo")).join(QLatin1Char('|')).contains(QStringLiteral("Criando")));
+    QVERIFY(!again.all(QStringLiteral("Lbl_CopyInfo"))
+                 .join(QLatin1Char('|'))
+                 .contains(QStringLiteral("Criando")));
 }
 
 void TestCopyTree::withoutSubdirectories() {
@@ -248,7 +255,8 @@ void TestCopyTree::stopCheckpoints() {
         StopFlag = 0;
         RecordingWindow w;
         w.onWrite = [](const RecordingWindow::Write& write) {
-            if (write.value.contains(QStringLiteral("c.txt")) || write.value.contains(QStringLiteral("d.txt")))
+            if (write.value.contains(QStringLiteral("c.txt")) ||
+                write.value.contains(QStringLiteral("d.txt")))
                 StopFlag = 1;
         };
         QCOMPARE(copyTree(w, QStringLiteral("F:\\S"), QStringLiteral("D:\\T")), True);
@@ -276,7 +284,8 @@ void TestCopyTree::levelFailures() {
     ProgressDouble progress;
     RecordingWindow w;
     const int16_t result = copyTree(w, QStringLiteral("F:\\S"), QStringLiteral("D:\\T"));
-    QVERIFY2(result == True, qPrintable(w.all(QStringLiteral("Lbl_CopyInfo")).join(QLatin1Char('|'))));
+    QVERIFY2(result == True,
+             qPrintable(w.all(QStringLiteral("Lbl_CopyInfo")).join(QLatin1Char('|'))));
 
     // The large copy's failure is shown in its own box only.
     QCOMPARE(boxes.boxes.size(), size_t(1));

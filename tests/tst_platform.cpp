@@ -5,6 +5,7 @@
 
 #include "platform/drives.h"
 #include "platform/errors.h"
+#include "platform/events.h"
 #include "platform/regional.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -39,25 +41,29 @@ void TestPlatform::hostErrorsMapOntoProgramNumbers() {
         Missing missing;
         int32_t number;
     } rows[] = {
-        {ENOENT, Missing::File, 53}, {ENOENT, Missing::Path, 76}, {ENOTDIR, Missing::File, 76},
-        {EACCES, Missing::File, 70}, {EPERM, Missing::File, 70},  {EROFS, Missing::File, 70},
-        {EBUSY, Missing::File, 70},  {ETXTBSY, Missing::File, 70}, {ENOSPC, Missing::File, 61},
-        {EDQUOT, Missing::File, 61}, {EIO, Missing::File, 57},    {ENXIO, Missing::File, 68},
-        {ENODEV, Missing::File, 68}, {ESTALE, Missing::File, 68}, {ENOMEDIUM, Missing::File, 71},
-        {EISDIR, Missing::File, 75}, {ENAMETOOLONG, Missing::File, 75},
-        {EEXIST, Missing::Path, 75}, {EINVAL, Missing::File, 52}, {EFBIG, Missing::File, 75},
+        {ENOENT, Missing::File, 53},       {ENOENT, Missing::Path, 76},
+        {ENOTDIR, Missing::File, 76},      {EACCES, Missing::File, 70},
+        {EPERM, Missing::File, 70},        {EROFS, Missing::File, 70},
+        {EBUSY, Missing::File, 70},        {ETXTBSY, Missing::File, 70},
+        {ENOSPC, Missing::File, 61},       {EDQUOT, Missing::File, 61},
+        {EIO, Missing::File, 57},          {ENXIO, Missing::File, 68},
+        {ENODEV, Missing::File, 68},       {ESTALE, Missing::File, 68},
+        {ENOMEDIUM, Missing::File, 71},    {EISDIR, Missing::File, 75},
+        {ENAMETOOLONG, Missing::File, 75}, {EEXIST, Missing::Path, 75},
+        {EINVAL, Missing::File, 52},       {EFBIG, Missing::File, 75},
     };
     for (const auto& row : rows)
         QCOMPARE(errorFromErrno(row.err, row.missing), row.number);
     for (int32_t n : {5, 6, 9, 52, 53, 57, 61, 68, 70, 71, 75, 76})
-        QVERIFY2(!describe(n).isEmpty() && describe(n) != describe(1234), qPrintable(QString::number(n)));
+        QVERIFY2(!describe(n).isEmpty() && describe(n) != describe(1234),
+                 qPrintable(QString::number(n)));
     QCOMPARE(describe(61), QStringLiteral("Disco cheio"));
 }
 
 void TestPlatform::raisingRecordsAndResumeNextKeepsGoing() {
     clearError();
     bool after = false;
-    QVERIFY(!resumeNext([] { raise(ErrDiskFull); }));
+    QVERIFY(!resumeNext([] { raiseError(ErrDiskFull); }));
     after = true;
     QVERIFY(after);
     QCOMPARE(Err().number, 61);
@@ -99,7 +105,8 @@ void TestPlatform::drivePathsAndHostPaths() {
     TempDrives drives;
     QDir().mkpath(drives.host(QStringLiteral("D:\\Backup\\Dados")));
     const DriveTable& table = DriveTable::current();
-    const std::string real = QFile::encodeName(drives.host(QStringLiteral("D:\\Backup\\Dados"))).toStdString();
+    const std::string real =
+        QFile::encodeName(drives.host(QStringLiteral("D:\\Backup\\Dados"))).toStdString();
     // Any case finds the real names; missing parts are kept as typed.
     QCOMPARE(table.toHost(QStringLiteral("d:\\BACKUP\\dados")), real);
     QCOMPARE(table.toHost(QStringLiteral("D:\\Backup\\\\Dados\\")), real);
@@ -144,12 +151,14 @@ void TestPlatform::listingSkipsHiddenAndSystemEntries() {
         out.sort();
         return out;
     };
-    QCOMPARE(names(listPath(QStringLiteral("D:\\L\\*.*"), 0)), QStringList{QStringLiteral("Plain.txt")});
+    QCOMPARE(names(listPath(QStringLiteral("D:\\L\\*.*"), 0)),
+             QStringList{QStringLiteral("Plain.txt")});
     QCOMPARE(names(listPath(QStringLiteral("D:\\L\\"), AttrDirectory)),
              (QStringList{QStringLiteral("../"), QStringLiteral("./"), QStringLiteral("Plain.txt"),
                           QStringLiteral("Sub/")}));
     // A name without wildcards finds that one entry, whatever its case.
-    QCOMPARE(names(listPath(QStringLiteral("D:\\L\\SUB"), AttrDirectory)), QStringList{QStringLiteral("Sub/")});
+    QCOMPARE(names(listPath(QStringLiteral("D:\\L\\SUB"), AttrDirectory)),
+             QStringList{QStringLiteral("Sub/")});
     QCOMPARE(names(listPath(QStringLiteral("D:\\L\\SUB"), 0)), QStringList{});
     QCOMPARE(names(listPath(QStringLiteral("D:\\L\\none"), AttrDirectory)), QStringList{});
     try {
@@ -173,7 +182,8 @@ void TestPlatform::patterns() {
 
 void TestPlatform::probeAndAttributes() {
     TempDrives drives;
-    writeFile(drives.host(QStringLiteral("D:\\P\\f.bin")), "12345", QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5)));
+    writeFile(drives.host(QStringLiteral("D:\\P\\f.bin")), "12345",
+              QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5)));
     FileSystem& fs = FileSystem::get();
     const Directory dir = fs.openDirectory(DriveTable::current().toHost(QStringLiteral("D:\\P")));
     const FileInfo info = fs.probe(dir, "f.bin");
@@ -200,7 +210,8 @@ void TestPlatform::safeCopyPlacesCompleteFiles() {
         data[i] = char(i / 4096);
     const QDateTime when(QDate(2019, 5, 6), QTime(7, 8, 9));
     writeFile(from + QStringLiteral("/big.dat"), data, when);
-    QVERIFY(QFile::setPermissions(from + QStringLiteral("/big.dat"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QVERIFY(QFile::setPermissions(from + QStringLiteral("/big.dat"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     writeFile(to + QStringLiteral("/big.dat"), "old", when.addDays(-1));
 
     FileSystem& fs = FileSystem::get();
@@ -238,7 +249,20 @@ void TestPlatform::failedOrCancelledCopyKeepsOldDestination() {
     QCOMPARE(entriesOf(to), QStringList{QStringLiteral("a.dat")});
 
     faulty.failTransferWith = 0;
-    QVERIFY(!faulty.copyFile(sd, "a.dat", dd, "a.dat", [](int64_t done, int64_t) { return done == 0; }));
+    QVERIFY(!faulty.copyFile(sd, "a.dat", dd, "a.dat",
+                             [](int64_t done, int64_t) { return done == 0; }));
+    QCOMPARE(readFile(to + QStringLiteral("/a.dat")), QByteArray("old contents"));
+    QCOMPARE(entriesOf(to), QStringList{QStringLiteral("a.dat")});
+
+    // The program ended in the middle of a copy: no temporary file is left.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        faulty.copyFile(sd, "a.dat", dd, "a.dat", [](int64_t, int64_t) -> bool { endProgram(); });
+        std::_Exit(3);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     QCOMPARE(readFile(to + QStringLiteral("/a.dat")), QByteArray("old contents"));
     QCOMPARE(entriesOf(to), QStringList{QStringLiteral("a.dat")});
 

@@ -55,10 +55,10 @@ TempDrives::TempDrives() {
     QDir(root).mkpath(QStringLiteral("c/PROG"));
     std::vector<Drive> drives;
     for (char letter : {'C', 'D', 'F'})
-        drives.push_back(Drive{QLatin1Char(letter),
-                               QFile::encodeName(root + QLatin1Char('/') + QChar(letter).toLower())
-                                   .toStdString(),
-                               QStringLiteral("temp")});
+        drives.push_back(Drive{
+            QLatin1Char(letter),
+            QFile::encodeName(root + QLatin1Char('/') + QChar(letter).toLower()).toStdString(),
+            QStringLiteral("temp")});
     DriveTable::install(DriveTable(std::move(drives)));
     setProgramFolder(QStringLiteral("C:\\PROG"));
     TRAVO1::StopFlag = 0;

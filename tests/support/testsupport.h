@@ -50,7 +50,9 @@ public:
     void repaintLblCopyInfo() override { record("Lbl_CopyInfo.Refresh", m_status); }
     void setLblCopyInfo2(const QString& c) override { record("Lbl_CopyInfo2", c); }
     void setCaption(const QString& c) override { record("Caption", c); }
-    void setLblCopyInfo1Flood(int16_t p) override { record("Lbl_CopyInfo1.Flood", QString::number(p)); }
+    void setLblCopyInfo1Flood(int16_t p) override {
+        record("Lbl_CopyInfo1.Flood", QString::number(p));
+    }
     void setMousePointer(int p) override { record("MousePointer", QString::number(p)); }
     QWidget* owner() const override { return ownerWidget; }
     QWidget* ownerWidget = reinterpret_cast<QWidget*>(0x1);

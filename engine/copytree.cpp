@@ -75,9 +75,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         const Directory sourceDir = openSource();
 
         // Subdirectory scan. One read of the directory serves both scans.
-        const std::vector<DirEntry> entries =
-            fs.list(sourceDir, QStringLiteral("*.*"), AttrDirectory);
-        std::vector<const DirEntry*> subdirectories;
+        std::vector<DirEntry> entries = fs.list(sourceDir, QStringLiteral("*.*"), AttrDirectory);
+        std::vector<std::string> subdirectories;
         for (const DirEntry& entry : entries) {
             CurrentName = nameText(entry.name);
             if (entry.name == "." || entry.name == "..")
@@ -85,7 +84,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             if (stopRequested())
                 return False;
             if (entry.directory)
-                subdirectories.push_back(&entry);
+                subdirectories.push_back(entry.name);
         }
         CurrentName.clear(); // the listing's end
 
@@ -134,7 +133,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                     WriteRunLog(w);
                     return False;
                 }
-                if (from.modified > to.modified && to.length + from.length != 0)
+                const bool bothEmpty = to.length == 0; // up to date whatever the times
+                if (!bothEmpty && from.modified > to.modified)
                     resumeNext(copy);
                 if (stopRequested())
                     return False;
@@ -151,36 +151,37 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         CurrentName.clear();
         if (stopRequested())
             return False;
+        entries = {}; // deep trees keep only the subfolder names of each open level
 
         // Subdirectories, depth first.
-        for (const DirEntry* subdirectory : subdirectories) {
+        for (const std::string& subdirectory : subdirectories) {
             if (include == 0)
                 return True;
             clearError(); // the directory-creation path is armed
-            const QString name = nameText(subdirectory->name);
+            const QString name = nameText(subdirectory);
             dest += name;
             Directory childDest;
             try {
-                childDest = fs.openDirectory(destDir, subdirectory->name);
+                childDest = fs.openDirectory(destDir, subdirectory);
             } catch (const Failure& f) {
                 if (f.number != ErrPathFileAccess && f.number != ErrPathNotFound)
                     throw; // the error path
                 w.setLblCopyInfo(QStringLiteral("Criando diretório ") + dest);
                 w.repaintLblCopyInfo();
                 try {
-                    fs.makeDirectory(destDir, subdirectory->name);
+                    fs.makeDirectory(destDir, subdirectory);
                 } catch (const Failure&) {
                     throw DirectoryCreationFailed{};
                 }
                 clearError();
-                childDest = fs.tryOpenDirectory(destDir.pathOf(subdirectory->name));
+                childDest = fs.tryOpenDirectory(destDir.pathOf(subdirectory));
             }
             clearError(); // the error path is armed again
 
             QString childSource = source + name;
             QString childDestText = dest;
             const SourceOpener openChild = [&] {
-                return fs.openDirectory(sourceDir, subdirectory->name);
+                return fs.openDirectory(sourceDir, subdirectory);
             };
             try {
                 copyLevel(w, childSource, childDestText, include, pattern, openChild, childDest);

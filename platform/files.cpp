@@ -238,8 +238,9 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
     struct stat st {};
     if (::fstat(f.fd, &st) != 0)
         raiseErrno(errno, Missing::File);
-    if (S_ISDIR(st.st_mode))
-        raiseError(ErrPathFileAccess); // a folder where a file belongs cannot be opened as one
+    // A folder, pipe or device where a file belongs cannot be taken for its copy.
+    if (!S_ISREG(st.st_mode))
+        raiseError(ErrPathFileAccess);
     return infoOf(st);
 }
 
@@ -316,6 +317,8 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
         return false;
     for (;;) {
         const ssize_t n = transfer(in.fd, out.fd, step, kernelCopy);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0)
             raiseErrno(errno, Missing::File);
         if (n == 0)

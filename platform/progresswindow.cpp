@@ -18,7 +18,8 @@ public:
         : m_dialog(QStringLiteral("Copiando %1").arg(fileName), QStringLiteral("Cancelar"), 0,
                    100) {
         m_dialog.setWindowTitle(QStringLiteral("Copiando..."));
-        m_dialog.setWindowModality(Qt::ApplicationModal);
+        // Modeless and ownerless: the main window stays usable (ESC, "Sair").
+        m_dialog.setWindowModality(Qt::NonModal);
         m_dialog.setMinimumDuration(500); // short copies flash no window
         m_dialog.setAutoReset(false);
         m_dialog.setValue(0);

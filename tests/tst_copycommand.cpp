@@ -47,6 +47,7 @@ private Q_SLOTS:
     void completedRun();
     void destinationErrorsAreReported();
     void stopRequests();
+    void unwritableLogChangesNoRun();
     void oneRunAtATime();
     void emptyDestinationAddressesCurrentDrive();
 };
@@ -238,6 +239,32 @@ void TestCopyCommand::stopRequests() {
         QCOMPARE(s.logRecords(), 1);
     }
     StopFlag = 0;
+}
+
+void TestCopyCommand::unwritableLogChangesNoRun() {
+    // A level that ends on "Disco cheio" leaves the run uncompleted and
+    // unreported, and a clean run completes, whether or not the log is written.
+    for (const bool writable : {true, false}) {
+        Setup s;
+        if (!writable) // a folder in the log's place: opening it fails with 75
+            QDir().mkpath(s.drives.logPath());
+        writeFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf")), "");
+        cmdCopy_Click(s.w);
+        QVERIFY(s.boxes.boxes.empty());
+        QCOMPARE(s.w.last(QStringLiteral("Lbl_CopyInfo")), QStringLiteral("Disco cheio"));
+        QCOMPARE(s.w.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("false"));
+
+        QFile::remove(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf")));
+        RecordingWindow again;
+        again.from = s.w.from;
+        again.to = s.w.to;
+        cmdCopy_Click(again);
+        QVERIFY(s.boxes.boxes.empty());
+        QCOMPARE(again.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("true"));
+        QCOMPARE(QFileInfo(s.drives.logPath()).isFile(), writable);
+        if (writable)
+            QCOMPARE(s.logRecords(), 2);
+    }
 }
 
 void TestCopyCommand::oneRunAtATime() {

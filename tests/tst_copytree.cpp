@@ -249,6 +249,17 @@ void TestCopyTree::stopCheckpoints() {
         QDir(t).removeRecursively();
         QDir().mkpath(t);
     }
+    // Pressed during the pump of a level without files: its subfolders are
+    // not entered.
+    {
+        StopFlag = 0;
+        RecordingWindow w;
+        QTimer::singleShot(0, [] { StopFlag = 1; });
+        QCOMPARE(copyTree(w, QStringLiteral("F:\\S\\"), QStringLiteral("D:\\T"), 1,
+                          QStringLiteral("*.none")),
+                 False);
+        QCOMPARE(entriesOf(t), QStringList{});
+    }
     // Pressed inside a subdirectory: that level stops, the top level runs to
     // its end and still enters the remaining subdirectories, copying nothing.
     {

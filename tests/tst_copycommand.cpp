@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
 
 using namespace TRAVO1;
 using namespace platform;
@@ -20,22 +19,19 @@ struct Setup {
     TempDrives drives;
     BoxRecorder boxes;
     RecordingWindow w;
-    Setup() {
-        writeFile(drives.host(QStringLiteral("F:\\DADOS\\VENDAS\\a.dbf")), "a");
-        writeFile(drives.host(QStringLiteral("F:\\DADOS\\VENDAS\\Mes\\b.dbf")), "b");
-        QDir().mkpath(drives.host(QStringLiteral("D:\\BACKUP")));
-        w.from = QStringLiteral("F:\\DADOS\\VENDAS");
-        w.to = QStringLiteral("D:\\BACKUP");
+    explicit Setup(int16_t recourse = 1) {
+        writeFile(drives.host(u"F:\\DADOS\\VENDAS\\a.dbf"_s), "a");
+        writeFile(drives.host(u"F:\\DADOS\\VENDAS\\Mes\\b.dbf"_s), "b");
+        QDir().mkpath(drives.host(u"D:\\BACKUP"_s));
+        w.from = u"F:\\DADOS\\VENDAS"_s;
+        w.to = u"D:\\BACKUP"_s;
+        w.recourse = recourse;
     }
-    int logRecords() const { return int(drives.log().count("\r\n")) - 1; }
+    QString box() const {
+        return boxes.boxes.size() == 1 ? boxes.boxes[0].prompt
+                                       : u"<%1 boxes>"_s.arg(boxes.boxes.size());
+    }
 };
-
-QStringList controls(const RecordingWindow& w) {
-    QStringList out;
-    for (const auto& write : w.writes)
-        out << write.control;
-    return out;
-}
 
 } // namespace
 
@@ -43,252 +39,122 @@ class TestCopyCommand : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void refusals();
-    void completedRun();
-    void destinationErrorsAreReported();
-    void stopRequests();
-    void unwritableLogChangesNoRun();
-    void oneRunAtATime();
-    void emptyDestinationAddressesCurrentDrive();
-};
-
-void TestCopyCommand::refusals() {
-    const struct {
-        QString from, to, text;
-    } rows[] = {
-        {QStringLiteral("F:\\DADOS"), QStringLiteral("f:\\dados"),
-         QStringLiteral("A Origem e Destino dos Arquivos selecionados são iguais\nSelecione outro "
-                        "local para o Destino.\n")},
-        {QStringLiteral("D:\\"), QStringLiteral("d:\\"),
-         QStringLiteral("A Origem e Destino dos Arquivos selecionados são iguais\nSelecione outro "
-                        "local para o Destino.\n")},
-        {QStringLiteral("F:\\DADOS"), QStringLiteral("D:\\"),
-         QStringLiteral("Destino dos Arquivos Inválido: D:\\\nSelecione outro local ou um "
-                        "subdiretório para o Destino.\n")},
-    };
-    for (const auto& row : rows) {
-        Setup s;
-        s.w.from = row.from;
-        s.w.to = row.to;
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.boxes.boxes.size(), size_t(1));
-        QCOMPARE(s.boxes.boxes[0].prompt, row.text);
-        QCOMPARE(s.boxes.boxes[0].title, QStringLiteral("Cópia de Arquivo."));
-        QCOMPARE(s.boxes.boxes[0].style, 48);
-        QCOMPARE(s.boxes.boxes[0].owner, s.w.ownerWidget);
-        QVERIFY(s.w.writes.empty());
-        QVERIFY(DestPath.isEmpty());
-        QCOMPARE(s.drives.log(), QByteArray("<missing>"));
+    void refusals() {
+        const QString same =
+            u"A Origem e Destino dos Arquivos selecionados são iguais\nSelecione outro local para o Destino.\n"_s;
+        const QString root =
+            u"Destino dos Arquivos Inválido: D:\\\nSelecione outro local ou um subdiretório para o Destino.\n"_s;
+        const QString rows[][3] = {{u"F:\\DADOS"_s, u"f:\\dados"_s, same},
+                                   {u"D:\\"_s, u"d:\\"_s, same},
+                                   {u"F:\\DADOS"_s, u"D:\\"_s, root}};
+        for (const auto& [from, to, text] : rows) {
+            Setup s;
+            s.w.from = from;
+            s.w.to = to;
+            cmdCopy_Click(s.w);
+            QCOMPARE(s.box(), text);
+            const MessageRequest& box = s.boxes.boxes[0];
+            QCOMPARE(box.title, u"Cópia de Arquivo."_s);
+            QCOMPARE(box.style, 48);
+            QCOMPARE(box.owner, s.w.owner());
+            QVERIFY(s.w.writes.empty() && DestPath.isEmpty());
+            QCOMPARE(s.drives.logRecords(), 0);
+        }
     }
-    // F:\DADOS and F:\DADOS\ are different texts; D: passes the root check.
-    Setup s;
-    s.w.from = QStringLiteral("F:\\DADOS\\VENDAS");
-    s.w.to = QStringLiteral("F:\\DADOS\\VENDAS\\");
-    cmdCopy_Click(s.w);
-    s.w.to = QStringLiteral("D:");
-    cmdCopy_Click(s.w);
-    QVERIFY(s.boxes.boxes.empty());
-}
 
-void TestCopyCommand::completedRun() {
-    Setup s;
-    writeFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\keep.txt")), "k");
-    StopFlag = 1; // an ESC from before the run does not stop it
-    cmdCopy_Click(s.w);
+    void completedRun() {
+        Setup s;
+        writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\keep.txt"_s), "k");
+        StopFlag = 1; // an ESC from before the run does not stop it
+        cmdCopy_Click(s.w);
 
-    // The mirrored chain below the destination, and the files in it.
-    QCOMPARE(readFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"))),
-             QByteArray("a"));
-    QCOMPARE(readFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\Mes\\b.dbf"))),
-             QByteArray("b"));
-    QCOMPARE(readFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\keep.txt"))),
-             QByteArray("k"));
-    QCOMPARE(DestPath, QStringLiteral("D:\\BACKUP"));
-    QVERIFY(s.boxes.boxes.empty()); // the 53 of the last probe is not reported
-    QVERIFY(s.w.all(QStringLiteral("Lbl_CopyInfo"))
-                .contains(QStringLiteral("Copiando De: F:\\DADOS\\VENDAS\\a.dbf")));
-    QVERIFY(s.w.all(QStringLiteral("Lbl_CopyInfo2"))
-                .contains(QStringLiteral("Para: D:\\BACKUP\\DADOS\\VENDAS\\a.dbf")));
-
-    // Start and end, in order.
-    const QStringList order = controls(s.w);
-    QCOMPARE(order.mid(0, 4),
-             (QStringList{QStringLiteral("cmdCopy.Enabled"), QStringLiteral("MousePointer"),
-                          QStringLiteral("Label12.Visible"), QStringLiteral("lblHoraIni")}));
-    QCOMPARE(order.mid(order.size() - 8),
-             (QStringList{QStringLiteral("MousePointer"), QStringLiteral("cmdCopy.Enabled"),
-                          QStringLiteral("Label12.Visible"), QStringLiteral("Lbl_CopyInfo2"),
-                          QStringLiteral("lblHoraFin"), QStringLiteral("Lbl_CopyInfo"),
-                          QStringLiteral("Caption"), QStringLiteral("Lbl_CopyInfo1.Flood")}));
-    QCOMPARE(s.w.all(QStringLiteral("MousePointer")),
-             (QStringList{QStringLiteral("11"), QStringLiteral("0")}));
-    QCOMPARE(s.w.all(QStringLiteral("cmdCopy.Enabled")),
-             (QStringList{QStringLiteral("false"), QStringLiteral("true")}));
-    QCOMPARE(s.w.all(QStringLiteral("Label12.Visible")),
-             (QStringList{QStringLiteral("true"), QStringLiteral("false")}));
-    QVERIFY(QRegularExpression(QStringLiteral("^Horário Inicial:   \\d\\d:\\d\\d:\\d\\d$"))
-                .match(s.w.last(QStringLiteral("lblHoraIni")))
-                .hasMatch());
-    QVERIFY(QRegularExpression(QStringLiteral("^Horário Final:     \\d\\d:\\d\\d:\\d\\d$"))
-                .match(s.w.last(QStringLiteral("lblHoraFin")))
-                .hasMatch());
-    const QRegularExpression done(QStringLiteral("^Cópia Atualizada - \\d\\d/\\d\\d/\\d{4}$"));
-    QVERIFY(done.match(s.w.last(QStringLiteral("Lbl_CopyInfo"))).hasMatch());
-    QVERIFY(done.match(s.w.last(QStringLiteral("Caption"))).hasMatch());
-    QCOMPARE(s.w.last(QStringLiteral("Lbl_CopyInfo2")), QString());
-    QCOMPARE(s.logRecords(), 1);
-    QVERIFY(s.drives.log().contains("\tD:\\BACKUP\t 0 \t"));
-    QVERIFY(!s.w.runInProgress());
-}
-
-void TestCopyCommand::destinationErrorsAreReported() {
-    // The last copy of the run failed on a full disk: 61 reaches the report.
-    {
-        Setup s;
-        FaultyFileSystem faulty;
-        faulty.failTransferWith = ENOSPC;
-        s.w.recourse = 0;
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.boxes.boxes.size(), size_t(1));
-        QCOMPARE(s.boxes.boxes[0].prompt, QStringLiteral("Drive de destino cheio! (erro 61)"));
-        QCOMPARE(s.w.last(QStringLiteral("Lbl_CopyInfo")),
-                 QStringLiteral("Erro na execução da cópia. 61"));
-        QCOMPARE(s.w.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("false"));
-        QCOMPARE(s.w.last(QStringLiteral("Label12.Visible")), QStringLiteral("true"));
-        QCOMPARE(s.w.last(QStringLiteral("MousePointer")), QStringLiteral("0"));
-        QCOMPARE(s.logRecords(), 1);
-        QVERIFY(s.drives.log().contains("\t 61 Disco cheio\t"));
-        QCOMPARE(entriesOf(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS"))),
-                 QStringList{});
-    }
-    // A refused probe of the last file: skipped without a word, then reported as 70.
-    {
-        Setup s;
-        writeFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf")), "in use");
-        FaultyFileSystem faulty;
-        faulty.probeFails["a.dbf"] = EACCES;
-        s.w.recourse = 0;
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.boxes.boxes.size(), size_t(1));
-        QCOMPARE(s.boxes.boxes[0].title, QStringLiteral("Erro na cópia"));
-        QCOMPARE(readFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"))),
-                 QByteArray("in use"));
-    }
-    // A destination folder that does not exist: the chain fails with 76 in the trap.
-    {
-        Setup s;
-        s.w.to = QStringLiteral("D:\\NAOEXISTE");
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.boxes.boxes.size(), size_t(1));
-        QCOMPARE(s.boxes.boxes[0].prompt,
-                 QStringLiteral("Diretório de destino inexistente! (erro 76)"));
-        QCOMPARE(s.w.last(QStringLiteral("MousePointer")), QStringLiteral("0"));
-        QCOMPARE(s.logRecords(), 1);
-        QVERIFY(!QFileInfo::exists(s.drives.host(QStringLiteral("D:\\NAOEXISTE"))));
-    }
-    // With the source at a drive root there is no chain: the copies fail and 76 is reported.
-    {
-        Setup s;
-        s.w.from = QStringLiteral("F:\\");
-        s.w.to = QStringLiteral("D:\\NAOEXISTE");
-        s.w.recourse = 0;
-        writeFile(s.drives.host(QStringLiteral("F:\\root.txt")), "r");
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.boxes.boxes.size(), size_t(1));
-        QCOMPARE(s.boxes.boxes[0].prompt,
-                 QStringLiteral("Diretório de destino inexistente! (erro 76)"));
-        QVERIFY(s.w.all(QStringLiteral("Lbl_CopyInfo"))
-                    .contains(QStringLiteral("Copiando De: F:\\root.txt")));
-    }
-    // A file in place of a chain folder is not created over; the copies into it fail.
-    {
-        Setup s;
-        writeFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS")), "a file");
-        s.w.recourse = 0;
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.boxes.boxes.size(), size_t(1));
-        QCOMPARE(s.boxes.boxes[0].prompt,
-                 QStringLiteral("Diretório de destino inexistente! (erro 76)"));
-        QCOMPARE(readFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS"))),
-                 QByteArray("a file"));
-    }
-}
-
-void TestCopyCommand::stopRequests() {
-    // At the top level: the run ends without completion.
-    {
-        Setup s;
-        QTimer::singleShot(0, [] { StopFlag = 1; });
-        cmdCopy_Click(s.w);
-        QCOMPARE(s.w.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("false"));
-        QCOMPARE(s.w.last(QStringLiteral("Label12.Visible")), QStringLiteral("true"));
-        QCOMPARE(s.w.last(QStringLiteral("MousePointer")), QStringLiteral("0"));
-        QCOMPARE(s.w.last(QStringLiteral("lblHoraFin")), QStringLiteral("<none>"));
-        QCOMPARE(s.drives.log(), QByteArray("<missing>"));
+        // The mirrored chain, the files in it; the 53 of the last probe is not reported.
+        QCOMPARE(tree(s.drives.host(u"D:\\BACKUP"_s)),
+                 (QStringList{u"DADOS/"_s, u"DADOS/VENDAS/"_s, u"DADOS/VENDAS/Mes/"_s,
+                              u"DADOS/VENDAS/Mes/b.dbf=b"_s, u"DADOS/VENDAS/a.dbf=a"_s,
+                              u"DADOS/keep.txt=k"_s}));
         QVERIFY(s.boxes.boxes.empty());
+        QCOMPARE(DestPath, u"D:\\BACKUP"_s);
+        QVERIFY(s.w.all(u"Lbl_CopyInfo2"_s).contains(u"Para: D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s));
+
+        // Every write but the per-file ones, in order.
+        QStringList order;
+        for (const auto& [control, value] : s.w.writes)
+            if (!value.startsWith(u"Copiando"_s) && !value.startsWith(u"Para"_s) &&
+                control != u"Refresh"_s)
+                order << control + u'=' + value;
+        const QString time = u"\\d\\d:\\d\\d:\\d\\d"_s, date = u"\\d\\d/\\d\\d/\\d{4}"_s;
+        const QRegularExpression expected(
+            u"^cmdCopy=off MousePointer=11 Label12=on "
+            "lblHoraIni=Horário Inicial:   %1 "
+            "Lbl_CopyInfo=Criando diretório D:\\\\BACKUP\\\\DADOS\\\\VENDAS\\\\Mes "
+            "MousePointer=0 cmdCopy=on Label12=off Lbl_CopyInfo2= "
+            "lblHoraFin=Horário Final:     %1 Lbl_CopyInfo=(Cópia Atualizada - %2) "
+            "Caption=\\1 Flood=0$"_s.arg(time, date));
+        QVERIFY2(expected.match(order.join(u' ')).hasMatch(), qPrintable(order.join(u' ')));
+        QCOMPARE(s.drives.logRecords(), 1);
+        QVERIFY(s.drives.log().contains("\tD:\\BACKUP\t 0 \t"));
     }
-    // Inside a subdirectory: the top level still ends, so the run completes.
-    {
+
+    void destinationErrorsAreReported() {
+        // The last copy of the run failed on a full disk: 61 reaches the report.
+        {
+            Setup s(0);
+            FaultyFileSystem faulty;
+            faulty.failTransferWith = ENOSPC;
+            cmdCopy_Click(s.w);
+            QCOMPARE(s.box(), u"Drive de destino cheio! (erro 61)"_s);
+            QCOMPARE(s.w.last(u"Lbl_CopyInfo"_s), u"Erro na execução da cópia. 61"_s);
+            QCOMPARE(s.w.last(u"cmdCopy"_s) + s.w.last(u"Label12"_s) + s.w.last(u"MousePointer"_s),
+                     u"offon0"_s);
+            QCOMPARE(s.drives.logRecords(), 1);
+            QVERIFY(s.drives.log().contains("\t 61 Disco cheio\t"));
+            QCOMPARE(tree(s.drives.host(u"D:\\BACKUP"_s)),
+                     (QStringList{u"DADOS/"_s, u"DADOS/VENDAS/"_s}));
+        }
+        // The last file's probe refused: skipped without a word, then reported as 70.
+        {
+            Setup s(0);
+            writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s), "in use");
+            FaultyFileSystem faulty;
+            faulty.probeFails["a.dbf"] = EACCES;
+            cmdCopy_Click(s.w);
+            QVERIFY(s.box().startsWith(u"Diretório ou drive de destino protegido! (erro 70)"_s));
+            QCOMPARE(readFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s)), "in use");
+        }
+        // A missing destination folder: 76 from the chain, in the trap, pointer restored;
+        // with the source at a drive root there is no chain and the copies give 76.
+        // A file in place of a chain folder is left alone and the copies give 76.
+        const QString missing = u"Diretório de destino inexistente! (erro 76)"_s;
+        for (const auto& [from, to] : {std::pair{u"F:\\DADOS\\VENDAS"_s, u"D:\\NAOEXISTE"_s},
+                                       std::pair{u"F:\\"_s, u"D:\\NAOEXISTE"_s},
+                                       std::pair{u"F:\\DADOS\\VENDAS"_s, u"D:\\FILE"_s}}) {
+            Setup s(0);
+            writeFile(s.drives.host(u"F:\\root.txt"_s), "r");
+            writeFile(s.drives.host(u"D:\\FILE\\DADOS"_s), "a file");
+            s.w.from = from;
+            s.w.to = to;
+            cmdCopy_Click(s.w);
+            QCOMPARE(s.box(), missing);
+            QCOMPARE(s.w.last(u"MousePointer"_s), u"0"_s);
+            QCOMPARE(s.drives.logRecords(), 1);
+            QVERIFY(!QFileInfo::exists(s.drives.host(u"D:\\NAOEXISTE"_s)));
+            QCOMPARE(readFile(s.drives.host(u"D:\\FILE\\DADOS"_s)), "a file");
+        }
+    }
+
+    void oneRunAtATime() {
         Setup s;
-        s.w.onWrite = [](const RecordingWindow::Write& write) {
-            if (write.value.endsWith(QStringLiteral("b.dbf")))
-                StopFlag = 1;
+        s.w.onWrite = [&](const RecordingWindow::Write& write) {
+            if (write.value.startsWith(u"Copiando"_s)) // "Copiar" clicked during the run
+                cmdCopy_Click(s.w);
         };
         cmdCopy_Click(s.w);
-        QCOMPARE(s.w.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("true"));
-        QCOMPARE(s.logRecords(), 1);
+        QCOMPARE(s.w.all(u"lblHoraIni"_s).size(), 1);
+        QCOMPARE(s.drives.logRecords(), 1);
+        QVERIFY(!s.w.runInProgress());
     }
-    StopFlag = 0;
-}
-
-void TestCopyCommand::unwritableLogChangesNoRun() {
-    // A level that ends on "Disco cheio" leaves the run uncompleted and
-    // unreported, and a clean run completes, whether or not the log is written.
-    for (const bool writable : {true, false}) {
-        Setup s;
-        if (!writable) // a folder in the log's place: opening it fails with 75
-            QDir().mkpath(s.drives.logPath());
-        writeFile(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf")), "");
-        cmdCopy_Click(s.w);
-        QVERIFY(s.boxes.boxes.empty());
-        QCOMPARE(s.w.last(QStringLiteral("Lbl_CopyInfo")), QStringLiteral("Disco cheio"));
-        QCOMPARE(s.w.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("false"));
-
-        QFile::remove(s.drives.host(QStringLiteral("D:\\BACKUP\\DADOS\\VENDAS\\a.dbf")));
-        RecordingWindow again;
-        again.from = s.w.from;
-        again.to = s.w.to;
-        cmdCopy_Click(again);
-        QVERIFY(s.boxes.boxes.empty());
-        QCOMPARE(again.last(QStringLiteral("cmdCopy.Enabled")), QStringLiteral("true"));
-        QCOMPARE(QFileInfo(s.drives.logPath()).isFile(), writable);
-        if (writable)
-            QCOMPARE(s.logRecords(), 2);
-    }
-}
-
-void TestCopyCommand::oneRunAtATime() {
-    Setup s;
-    int nested = 0;
-    s.w.onWrite = [&](const RecordingWindow::Write& write) {
-        if (write.control == QStringLiteral("Lbl_CopyInfo") && nested++ == 0) {
-            QVERIFY(s.w.runInProgress());
-            cmdCopy_Click(s.w); // as if "Copiar" were clicked during the run
-        }
-    };
-    cmdCopy_Click(s.w);
-    QCOMPARE(s.w.all(QStringLiteral("lblHoraIni")).size(), 1);
-    QCOMPARE(s.logRecords(), 1);
-}
-
-void TestCopyCommand::emptyDestinationAddressesCurrentDrive() {
-    Setup s;
-    s.w.to = QString();
-    s.w.recourse = 0;
-    cmdCopy_Click(s.w);
-    QVERIFY(s.boxes.boxes.empty());
-    QCOMPARE(readFile(s.drives.host(QStringLiteral("C:\\DADOS\\VENDAS\\a.dbf"))), QByteArray("a"));
-}
+};
 
 QTEST_MAIN(TestCopyCommand)
 #include "tst_copycommand.moc"

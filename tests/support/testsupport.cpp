@@ -1,28 +1,25 @@
 #include "testsupport.h"
 
-#include "engine/jobstate.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTest>
 #include <cerrno>
-#include <sys/stat.h>
 
 using namespace platform;
 
-void RecordingWindow::record(const char* control, const QString& value) {
-    writes.push_back({QString::fromLatin1(control), value});
+void RecordingWindow::record(const QString& control, const QString& value) {
+    writes.push_back({control, value});
     if (onWrite)
         onWrite(writes.back());
 }
 
 QString RecordingWindow::last(const QString& control) const {
-    for (auto it = writes.rbegin(); it != writes.rend(); ++it)
-        if (it->control == control)
-            return it->value;
-    return QStringLiteral("<none>");
+    const QStringList values = all(control);
+    return values.isEmpty() ? u"<none>"_s : values.last();
 }
 
 QStringList RecordingWindow::all(const QString& control) const {
@@ -36,11 +33,7 @@ QStringList RecordingWindow::all(const QString& control) const {
 BoxRecorder::BoxRecorder() {
     MessageBox::install([this](const MessageRequest& request) {
         boxes.push_back(request);
-        if (answers.empty())
-            return int(IdOk);
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return int(IdOk);
     });
 }
 
@@ -49,18 +42,15 @@ BoxRecorder::~BoxRecorder() {
 }
 
 TempDrives::TempDrives() {
-    const QString root = m_root.path();
-    for (const char* d : {"c", "d", "f"})
-        QDir(root).mkpath(QString::fromLatin1(d));
-    QDir(root).mkpath(QStringLiteral("c/PROG"));
     std::vector<Drive> drives;
-    for (char letter : {'C', 'D', 'F'})
-        drives.push_back(Drive{
-            QLatin1Char(letter),
-            QFile::encodeName(root + QLatin1Char('/') + QChar(letter).toLower()).toStdString(),
-            QStringLiteral("temp")});
+    for (const char letter : {'C', 'D', 'F'}) {
+        const QString folder = m_root.path() + u'/' + QChar(letter).toLower();
+        QDir().mkpath(folder);
+        drives.push_back({QLatin1Char(letter), QFile::encodeName(folder).toStdString(), u"t"_s});
+    }
+    QDir().mkpath(host(u"C:\\PROG"_s));
     DriveTable::install(DriveTable(std::move(drives)));
-    setProgramFolder(QStringLiteral("C:\\PROG"));
+    setProgramFolder(u"C:\\PROG"_s);
     TRAVO1::StopFlag = 0;
     TRAVO1::CurrentName.clear();
     TRAVO1::DestPath.clear();
@@ -73,47 +63,46 @@ TempDrives::~TempDrives() {
 }
 
 QString TempDrives::host(const QString& drivePath) const {
-    QString rest = drivePath.mid(2);
-    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return m_root.path() + QLatin1Char('/') + drivePath.left(1).toLower() + rest;
+    return m_root.path() + u'/' + drivePath.left(1).toLower() +
+           QString(drivePath.mid(2)).replace(u'\\', u'/');
 }
 
 QByteArray TempDrives::log() const {
     return readFile(logPath());
 }
 
+int TempDrives::logRecords() const {
+    return QFileInfo(logPath()).isFile() ? int(log().count("\r\n")) - 1 : 0;
+}
+
 void writeFile(const QString& path, const QByteArray& data, const QDateTime& modified) {
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-    f.close();
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
+    QVERIFY(f.flush());
     if (modified.isValid())
-        setModified(path, modified);
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
 QByteArray readFile(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-void setModified(const QString& path, const QDateTime& modified) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
-}
-
-QDateTime modifiedOf(const QString& path) {
-    return QFileInfo(path).lastModified();
-}
-
-QStringList entriesOf(const QString& folder) {
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                               QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
+QStringList tree(const QString& folder) {
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = QDir(folder).relativeFilePath(path);
+        const QByteArray data = readFile(path);
+        out << (it.fileInfo().isDir() ? name + u'/'
+                : data.size() <= 16   ? name + u'=' + QString::fromUtf8(data)
+                                      : name + u"=<%1>"_s.arg(data.size()));
+    }
+    out.sort();
+    return out;
 }
 
 Directory FaultyFileSystem::openDirectory(const Directory& parent, const std::string& name) {
@@ -124,38 +113,27 @@ Directory FaultyFileSystem::openDirectory(const Directory& parent, const std::st
 }
 
 FileInfo FaultyFileSystem::probe(const Directory& dir, const std::string& name) {
-    if (auto it = probeFails.find(name); it != probeFails.end())
-        raiseErrno(it->second, Missing::File);
+    if (probeFails.contains(name))
+        raiseErrno(probeFails[name], Missing::File);
     return FileSystem::probe(dir, name);
-}
-
-FileInfo FaultyFileSystem::attributes(const Directory& dir, const std::string& name) {
-    if (auto it = attributeFails.find(name); it != attributeFails.end())
-        raiseErrno(it->second, Missing::File);
-    return FileSystem::attributes(dir, name);
 }
 
 bool FaultyFileSystem::copyFile(const Directory& fromDir, const std::string& from,
                                 const Directory& toDir, const std::string& to,
                                 const Progress& progress) {
-    ++copies;
-    if (beforeCopy)
-        beforeCopy(from);
-    if (auto it = copyFails.find(from); it != copyFails.end())
-        raiseErrno(it->second, Missing::File);
+    if (copyFails.contains(from))
+        raiseErrno(copyFails[from], Missing::File);
     return FileSystem::copyFile(fromDir, from, toDir, to, progress);
 }
 
 ssize_t FaultyFileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
-    if (failTransferWith) {
-        if (moved >= failAfter) {
-            errno = failTransferWith;
-            return -1;
-        }
-        count = std::min<size_t>(count, size_t(failAfter - moved));
+    if (failTransferWith && moved >= failAfter) {
+        errno = failTransferWith;
+        return -1;
     }
+    if (failTransferWith)
+        count = std::min<size_t>(count, size_t(failAfter - moved));
     const ssize_t n = FileSystem::transfer(in, out, count, kernelCopy);
-    if (n > 0)
-        moved += n;
+    moved += std::max<ssize_t>(n, 0);
     return n;
 }

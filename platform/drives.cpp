@@ -190,38 +190,32 @@ std::string DriveTable::toHost(const QString& drivePath) const {
     if (!drive)
         raiseError(ErrDeviceUnavailable);
 
-    std::vector<std::string> parts;
-    std::string host = drive->hostRoot;
-    bool exists = true; // once a component is missing, the rest are taken as typed
-    const auto rebuild = [&] {
-        host = drive->hostRoot;
-        for (const std::string& p : parts)
-            host += (host.back() == '/' ? "" : "/") + p;
+    const auto join = [](const std::string& dir, const std::string& name) {
+        return dir.back() == '/' ? dir + name : dir + '/' + name;
     };
-    const QStringList components = drivePath.mid(2).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    for (const QString& component : components) {
+    std::vector<std::string> levels{drive->hostRoot}; // the host path of each component
+    bool missing = false; // past a missing component the rest are taken as typed
+    for (const QString& component : drivePath.mid(2).split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
         if (component == QLatin1String("."))
             continue;
         if (component == QLatin1String("..")) {
-            if (!parts.empty())
-                parts.pop_back();
-            rebuild();
-            exists = true;
+            if (levels.size() > 1)
+                levels.pop_back();
+            missing = false;
             continue;
         }
-        std::string name = QFile::encodeName(component).toStdString();
-        const std::string candidate = host + (host.back() == '/' ? "" : "/") + name;
+        const std::string& dir = levels.back();
+        std::string path = join(dir, QFile::encodeName(component).toStdString());
         struct stat st {};
-        if (exists && ::lstat(candidate.c_str(), &st) != 0) {
-            if (auto real = realCase(host, component))
-                name = *real;
+        if (!missing && ::lstat(path.c_str(), &st) != 0) {
+            if (const auto real = realCase(dir, component))
+                path = join(dir, *real);
             else
-                exists = false;
+                missing = true;
         }
-        parts.push_back(name);
-        host += (host.back() == '/' ? "" : "/") + name;
+        levels.push_back(std::move(path));
     }
-    return host;
+    return levels.back();
 }
 
 QString DriveTable::toDrivePath(const std::string& hostPath) const {

@@ -50,6 +50,20 @@ struct Fd {
     }
 };
 
+// What fstat tells of a file just opened: the open's own failure, and
+// anything but a regular file (a folder, pipe or device where a file
+// belongs), are raised.
+struct stat regularFile(const Fd& f) {
+    if (f.fd < 0)
+        raiseErrno(errno, Missing::File);
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0)
+        raiseErrno(errno, Missing::File);
+    if (!S_ISREG(st.st_mode))
+        raiseError(ErrPathFileAccess);
+    return st;
+}
+
 } // namespace
 
 // The temporary file of one copy, removed unless it was renamed into place.
@@ -74,8 +88,6 @@ struct Temporary {
         std::erase(fs.m_temporaryFiles, path);
     }
 };
-
-namespace {} // namespace
 
 Directory Directory::failed(int32_t error, std::string path) {
     Directory d;
@@ -232,16 +244,8 @@ FileInfo FileSystem::attributes(const Directory& dir, const std::string& name) {
 FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
     dir.require();
     // Non-blocking, so that a FIFO by that name cannot hang the run.
-    Fd f{::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
-    if (f.fd < 0)
-        raiseErrno(errno == ELOOP ? EISDIR : errno, Missing::File);
-    struct stat st {};
-    if (::fstat(f.fd, &st) != 0)
-        raiseErrno(errno, Missing::File);
-    // A folder, pipe or device where a file belongs cannot be taken for its copy.
-    if (!S_ISREG(st.st_mode))
-        raiseError(ErrPathFileAccess);
-    return infoOf(st);
+    const Fd f{::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    return infoOf(regularFile(f));
 }
 
 void FileSystem::makeDirectory(const std::string& path) {
@@ -285,14 +289,8 @@ ssize_t FileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
 bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
                           const std::string& to, const Progress& progress) {
     fromDir.require();
-    Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    if (in.fd < 0)
-        raiseErrno(errno, Missing::File);
-    struct stat st {};
-    if (::fstat(in.fd, &st) != 0)
-        raiseErrno(errno, Missing::File);
-    if (!S_ISREG(st.st_mode))
-        raiseError(ErrPathFileAccess);
+    const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    const struct stat st = regularFile(in);
 
     toDir.require();
     Temporary temp{*this, toDir.fd(), {}, {}};
@@ -349,13 +347,7 @@ void FileSystem::removeTemporaryFiles() {
 void FileSystem::appendText(const std::string& path, const QByteArray& header,
                             const QByteArray& text) {
     Fd f{::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
-    if (f.fd < 0)
-        raiseErrno(errno, Missing::File);
-    struct stat st {};
-    if (::fstat(f.fd, &st) != 0)
-        raiseErrno(errno, Missing::File);
-    if (!S_ISREG(st.st_mode))
-        raiseError(ErrPathFileAccess);
+    const struct stat st = regularFile(f);
     const QByteArray all = st.st_size == 0 ? header + text : text;
     for (qsizetype done = 0; done < all.size();) {
         const ssize_t n = ::write(f.fd, all.constData() + done, size_t(all.size() - done));

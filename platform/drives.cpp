@@ -112,7 +112,7 @@ DriveTable DriveTable::fromMountInfo(const QByteArray& mountinfo) {
         if (f.size() < 5 || dash < 0 || dash + 2 >= f.size())
             continue;
         const QByteArray point = unescapeMountField(f[4]);
-        const QByteArray type = f[dash + 1];
+        const QByteArray& type = f[dash + 1];
         const QByteArray source = unescapeMountField(f[dash + 2]);
         if (type == "fuse.gvfsd-fuse") {
             network.push_back(point.toStdString());

@@ -77,8 +77,10 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         // Subdirectory scan. One read of the directory serves both scans.
         std::vector<DirEntry> entries = fs.list(sourceDir, QStringLiteral("*.*"), AttrDirectory);
         std::vector<std::string> subdirectories;
+        std::vector<QString> names; // each name decoded once, for both scans
+        names.reserve(entries.size());
         for (const DirEntry& entry : entries) {
-            CurrentName = nameText(entry.name);
+            CurrentName = names.emplace_back(nameText(entry.name));
             if (entry.name == "." || entry.name == "..")
                 continue;
             if (stopRequested())
@@ -91,11 +93,10 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         // File scan.
         pumpEvents();
         bool recording = false; // record-and-continue, from the first file on
-        for (const DirEntry& entry : entries) {
-            if (entry.directory)
-                continue;
-            const QString name = nameText(entry.name);
-            if (!matchesPattern(name, pattern))
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const DirEntry& entry = entries[i];
+            const QString& name = names[i];
+            if (entry.directory || !matchesPattern(name, pattern))
                 continue;
             CurrentName = name;
             if (stopRequested())
@@ -152,6 +153,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         if (stopRequested())
             return False;
         entries = {}; // deep trees keep only the subfolder names of each open level
+        names = {};
 
         // Subdirectories, depth first.
         for (const std::string& subdirectory : subdirectories) {

@@ -48,7 +48,6 @@ public:
     Directory& operator=(const Directory&) = delete;
 
     int fd() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
     int32_t error() const { return m_error; }
     const std::string& path() const { return m_path; }
     std::string pathOf(const std::string& name) const;

@@ -1,11 +1,14 @@
-// The program's entry. The copy engine is built; the window that drives it
-// is not yet, so the program says so instead of pretending to work.
+// The program's entry: the main window on the program's folder.
 
-#include <cstdio>
+#include "ui/frm_copy.h"
 
-int main() {
-    std::fputs("Pelivor: a janela principal ainda não foi construída; "
-               "o motor de cópia já pode ser testado com `make test`.\n",
-               stderr);
-    return 1;
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Windows")); // a classic utility's look
+    Frm_Copy form;
+    form.Form_Load();
+    form.show();
+    return app.exec();
 }

@@ -20,6 +20,11 @@ std::optional<DriveTable>& installed() {
     return table;
 }
 
+bool& installedByTest() {
+    static bool byTest = false;
+    return byTest;
+}
+
 QString& programFolderOverride() {
     static QString folder;
     return folder;
@@ -159,10 +164,17 @@ const DriveTable& DriveTable::current() {
 
 void DriveTable::install(const DriveTable& table) {
     installed() = table;
+    installedByTest() = true;
 }
 
 void DriveTable::reset() {
     installed().reset();
+    installedByTest() = false;
+}
+
+void DriveTable::refresh() {
+    if (!installedByTest())
+        installed().reset();
 }
 
 const Drive* DriveTable::find(QChar letter) const {
@@ -241,6 +253,14 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
     QString text = QFile::decodeName(QByteArray::fromStdString(rest));
     return QString(best->letter) + QStringLiteral(":\\") +
            text.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+QString currentDirectory(QChar letter) {
+    const DriveTable& table = DriveTable::current();
+    const QString cwd = table.toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    if (cwd.size() >= 3 && cwd[1] == QLatin1Char(':') && cwd[0] == letter.toUpper())
+        return cwd;
+    return QString(letter.toUpper()) + QStringLiteral(":\\");
 }
 
 QString programFolder() {

@@ -31,6 +31,9 @@ public:
     static const DriveTable& current();
     static void install(const DriveTable& table);
     static void reset();
+    // Reads the host's mounts again, so volumes mounted since show up; a
+    // table that a test installed stays.
+    static void refresh();
 
     const std::vector<Drive>& drives() const { return m_drives; }
     const Drive* find(QChar letter) const;
@@ -56,6 +59,10 @@ public:
 private:
     std::vector<Drive> m_drives;
 };
+
+// A drive's current directory: the process's current directory on its own
+// drive, the root ("X:\\") on every other.
+QString currentDirectory(QChar letter);
 
 // The program's folder as a drive path: no trailing "\" except at a root.
 QString programFolder();

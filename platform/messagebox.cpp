@@ -35,7 +35,10 @@ int MessageBox::show(const QString& prompt, int style, const QString& title, QWi
     if (installedDouble())
         return installedDouble()(request);
 
-    QMessageBox box(iconOf(style), request.title, prompt, QMessageBox::NoButton, owner);
+    // Texts end their lines with CR LF; the box wants bare line feeds.
+    QString text = prompt;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(iconOf(style), request.title, text, QMessageBox::NoButton, owner);
     std::vector<std::pair<QPushButton*, int>> buttons;
     if ((style & 0x0f) == MbYesNoCancel) {
         buttons = {{box.addButton(QStringLiteral("&Sim"), QMessageBox::YesRole), IdYes},

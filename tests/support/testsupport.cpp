@@ -33,7 +33,11 @@ QStringList RecordingWindow::all(const QString& control) const {
 BoxRecorder::BoxRecorder() {
     MessageBox::install([this](const MessageRequest& request) {
         boxes.push_back(request);
-        return int(IdOk);
+        if (answers.empty())
+            return int(IdOk);
+        const int answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
     });
 }
 

@@ -49,11 +49,12 @@ private:
     QString m_status;
 };
 
-// Records every message box and answers OK.
+// Records every message box; answers from `answers` in turn, then OK.
 struct BoxRecorder {
     BoxRecorder();
     ~BoxRecorder();
     std::vector<platform::MessageRequest> boxes;
+    std::vector<int> answers;
 };
 
 // Drives C:, D: and F: on temporary folders, the program's folder C:\PROG;

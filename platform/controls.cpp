@@ -1,0 +1,256 @@
+#include "platform/controls.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QStyle>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+constexpr int PathRole = Qt::UserRole;
+
+bool namesDrive(const QString& text) {
+    return text.size() >= 2 && text[1] == QLatin1Char(':') && text[0].isLetter();
+}
+
+QString stripMnemonic(QString caption) {
+    caption.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    caption.remove(QLatin1Char('&'));
+    return caption.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+}
+
+void sortNames(QStringList& names) {
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+}
+
+// The names a listing of a folder gives, folders or files, sorted.
+QStringList namesIn(const std::string& hostFolder, bool folders) {
+    FileSystem& fs = FileSystem::get();
+    QStringList names;
+    for (const DirEntry& e : fs.list(fs.openDirectory(hostFolder), QStringLiteral("*.*"),
+                                     folders ? AttrDirectory : AttrNormal)) {
+        if (e.directory != folders || e.name == "." || e.name == "..")
+            continue;
+        names.append(QFile::decodeName(QByteArray::fromStdString(e.name)));
+    }
+    sortNames(names);
+    return names;
+}
+
+// The drive that a folder path lies on, raising what the operator should see
+// when the drive itself cannot be read: 68 gone, 71 no medium, 70 refused.
+const Drive& readableDrive(const QString& path) {
+    const Drive* drive = DriveTable::current().find(path[0]);
+    if (!drive)
+        raiseError(ErrDeviceUnavailable);
+    struct stat st {};
+    if (::stat(drive->hostRoot.c_str(), &st) != 0) {
+        const int err = errno;
+        raiseError(err == ENOENT || err == ENOTDIR ? ErrDeviceUnavailable : errorFromErrno(err));
+    }
+    return *drive;
+}
+
+} // namespace
+
+// --- drive list -------------------------------------------------------------
+
+DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
+    m_letter = DriveTable::current().currentDrive();
+    refresh();
+    connect(this, &QComboBox::activated, this, &DriveListBox::choose);
+}
+
+QString DriveListBox::drive() const {
+    return currentText();
+}
+
+void DriveListBox::setDrive(const QString& text) {
+    const int index = namesDrive(text) ? findData(text[0].toUpper()) : -1;
+    if (index < 0)
+        raiseError(ErrDeviceUnavailable);
+    if (text[0].toUpper() == m_letter)
+        return;
+    setCurrentIndex(index);
+    m_letter = text[0].toUpper();
+    Q_EMIT change();
+}
+
+void DriveListBox::refresh() {
+    DriveTable::refresh();
+    clear();
+    for (const Drive& d : DriveTable::current().drives()) {
+        QString entry = QString(d.letter.toLower()) + QLatin1Char(':');
+        if (!d.description.isEmpty())
+            entry += QStringLiteral(" [") + d.description + QLatin1Char(']');
+        addItem(entry, d.letter);
+    }
+    const int index = findData(m_letter);
+    if (index >= 0)
+        setCurrentIndex(index);
+    else if (count() > 0)
+        m_letter = itemData(0).toChar();
+}
+
+void DriveListBox::choose(int index) {
+    const QChar letter = itemData(index).toChar();
+    if (letter == m_letter)
+        return;
+    m_letter = letter;
+    Q_EMIT change();
+}
+
+// --- directory list ---------------------------------------------------------
+
+DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
+    m_path =
+        DriveTable::current().toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    // A current directory without a drive letter (a network folder) is shown
+    // as it stands; the window that owns the list decides what that means.
+    const RecordedError saved = Err();
+    if (m_path.startsWith(QLatin1Char('\\')) || !resumeNext([&] { setPath(m_path); }))
+        addItem(m_path);
+    Err() = saved;
+    connect(this, &QListWidget::itemActivated, this, &DirListBox::open);
+}
+
+void DirListBox::setPath(const QString& text) {
+    QString target = text;
+    if (namesDrive(text) && (text.size() == 2 || text[2] != QLatin1Char('\\')))
+        target = currentDirectory(text[0]);
+    else if (text.startsWith(QLatin1Char('\\')) && !text.startsWith(QLatin1String("\\\\")))
+        target = QString(DriveTable::current().currentDrive()) + QLatin1Char(':') + text;
+    if (!namesDrive(target))
+        raiseError(ErrPathNotFound);
+
+    const Drive& drive = readableDrive(target);
+    const std::string host = DriveTable::current().toHost(target);
+    const QStringList subfolders = namesIn(host, true);
+
+    // The path in the folders' real case, on the drive it was given with.
+    const std::string rest = host.substr(std::min(host.size(), drive.hostRoot.size()));
+    QStringList chain = QFile::decodeName(QByteArray::fromStdString(rest))
+                            .split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QString root = QString(drive.letter) + QStringLiteral(":\\");
+    const QString path = root + chain.join(QLatin1Char('\\'));
+
+    clear();
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const auto add = [this](const QIcon& icon, int depth, const QString& name,
+                            const QString& itemPath) {
+        auto* item = new QListWidgetItem(icon, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        item->setData(PathRole, itemPath);
+        return item;
+    };
+    QListWidgetItem* current = add(open, 0, root, root);
+    QString walked = root;
+    for (int i = 0; i < chain.size(); ++i) {
+        walked += (i ? QStringLiteral("\\") : QString()) + chain[i];
+        current = add(open, i + 1, chain[i], walked);
+    }
+    for (const QString& name : subfolders)
+        add(closed, int(chain.size()) + 1, name,
+            path.endsWith(QLatin1Char('\\')) ? path + name : path + QLatin1Char('\\') + name);
+    setCurrentItem(current);
+
+    // Every assignment counts as a change, so the lists that follow this one
+    // are filled even when it already stood on the folder (a program started
+    // in its own folder).
+    m_path = path;
+    Q_EMIT change();
+}
+
+void DirListBox::open(QListWidgetItem* item) {
+    try {
+        setPath(item->data(PathRole).toString());
+    } catch (const Failure&) {
+        Q_EMIT failed();
+    }
+}
+
+// --- file list --------------------------------------------------------------
+
+FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {}
+
+void FileListBox::setPath(const QString& path) {
+    const QStringList names = namesIn(DriveTable::current().toHost(path), false);
+    clear();
+    addItems(names);
+    m_path = path;
+}
+
+// --- simple controls --------------------------------------------------------
+
+Label::Label(const QString& caption, QWidget* parent) : QLabel(parent), m_caption(caption) {
+    setTextFormat(Qt::PlainText); // a file name is never markup
+    QLabel::setText(stripMnemonic(caption));
+}
+
+void Label::setBuddyControl(QWidget* control) {
+    setBuddy(control);
+    QLabel::setText(m_caption); // the label shows the access key itself now
+}
+
+void Label::setCaption(const QString& caption) {
+    m_caption = caption;
+    QLabel::setText(caption);
+}
+
+CheckBox::CheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent) {
+    connect(this, &QCheckBox::toggled, this, &CheckBox::clickEvent);
+}
+
+void Timer::setIntervalMs(int ms) {
+    if (ms == 0) {
+        stop();
+        return;
+    }
+    start(ms);
+}
+
+ProgressPanel::ProgressPanel(QWidget* parent) : QProgressBar(parent) {
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(false);
+}
+
+void ProgressPanel::setFloodPercent(int percent) {
+    setValue(std::clamp(percent, 0, 100));
+}
+
+// --- screen -----------------------------------------------------------------
+
+namespace {
+int& pointerState() {
+    static int pointer = 0;
+    return pointer;
+}
+} // namespace
+
+void setMousePointer(int pointer) {
+    const bool busy = pointer == 11;
+    const bool wasBusy = pointerState() == 11;
+    pointerState() = pointer;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || busy == wasBusy)
+        return;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+int mousePointer() {
+    return pointerState();
+}
+
+} // namespace platform

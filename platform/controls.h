@@ -1,0 +1,161 @@
+#pragma once
+// The window controls the program's windows are built from, as thin Qt
+// widgets. Values set from code raise the same change or click signal as the
+// operator would, synchronously, so the connected handler runs nested before
+// the statement after the assignment.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRect>
+#include <QTimer>
+
+namespace platform {
+
+// Geometry is given in twips; the screen has 15 twips to the pixel.
+constexpr int TwipsPerPixel = 15;
+constexpr int pixels(int twips) {
+    return twips / TwipsPerPixel;
+}
+inline QRect twipsRect(int left, int top, int width, int height) {
+    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
+}
+
+// The drive list: one entry "c: [description]" per drive of the drive table.
+class DriveListBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveListBox(QWidget* parent = nullptr);
+
+    // The current drive as letter, colon and description.
+    QString drive() const;
+    // Takes the drive letter at the start of any text such as "D:\BACKUP";
+    // a text without one, or a letter that names no drive, raises 68.
+    void setDrive(const QString& text);
+    // Reads the drive table again.
+    void refresh();
+
+Q_SIGNALS:
+    void change();
+
+private:
+    void choose(int index);
+    QChar m_letter;
+};
+
+// The directory list: the chain of folders from the drive root down to the
+// current one, each indented a step more, above the current one's subfolders.
+// Double-click or Enter opens a folder.
+class DirListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit DirListBox(QWidget* parent = nullptr);
+
+    // "C:\" at a root, no trailing "\" elsewhere.
+    QString path() const { return m_path; }
+    // A full path, or a drive ("d:", "d: [label]") for that drive's current
+    // directory; raises `change` once done. A folder that cannot be read
+    // raises its error number and leaves the list as it was.
+    void setPath(const QString& path);
+
+Q_SIGNALS:
+    void change();
+    // An opening chosen by the operator failed; the error is recorded.
+    void failed();
+
+private:
+    void open(QListWidgetItem* item);
+    QString m_path;
+};
+
+// The file list: the files of a folder, hidden and system entries left out.
+class FileListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit FileListBox(QWidget* parent = nullptr);
+    QString path() const { return m_path; }
+    void setPath(const QString& path); // raises when the folder cannot be read
+
+private:
+    QString m_path;
+};
+
+class Label : public QLabel {
+    Q_OBJECT
+public:
+    explicit Label(const QString& caption = QString(), QWidget* parent = nullptr);
+    explicit Label(QWidget* parent) : Label(QString(), parent) {}
+    QString caption() const { return m_caption; }
+    void setCaption(const QString& caption);
+    void refresh() { repaint(); } // paints at once, not at the next event pump
+    // The control that the caption's access key leads to.
+    void setBuddyControl(QWidget* control);
+
+private:
+    QString m_caption; // with its "&" access-key marks
+};
+
+class TextBox : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+};
+
+// A check box valued 0 or 1. `clickEvent` follows every real change of value,
+// whether the operator or code made it.
+class CheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit CheckBox(const QString& caption, QWidget* parent = nullptr);
+    int value() const { return isChecked() ? 1 : 0; }
+    void setValue(int value) { setChecked(value != 0); }
+
+Q_SIGNALS:
+    void clickEvent();
+};
+
+class CommandButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+};
+
+class Frame : public QGroupBox {
+    Q_OBJECT
+public:
+    using QGroupBox::QGroupBox;
+};
+
+// A timer whose interval 0 stops it.
+class Timer : public QTimer {
+    Q_OBJECT
+public:
+    using QTimer::QTimer;
+    void setIntervalMs(int ms);
+};
+
+class Image : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+};
+
+// The fill bar: a percentage from 0 to 100.
+class ProgressPanel : public QProgressBar {
+    Q_OBJECT
+public:
+    explicit ProgressPanel(QWidget* parent = nullptr);
+    void setFloodPercent(int percent);
+};
+
+// The application's mouse pointer: 0 default, 11 hourglass. One state, so a
+// pointer set twice is restored by one reset.
+void setMousePointer(int pointer);
+int mousePointer();
+
+} // namespace platform

@@ -1,0 +1,145 @@
+// The window controls: values set from code, change events, listings.
+
+#include "support/testsupport.h"
+
+#include "platform/controls.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace platform;
+
+namespace {
+
+QStringList itemTexts(const QListWidget& list) {
+    QStringList texts;
+    for (int i = 0; i < list.count(); ++i)
+        texts << list.item(i)->text();
+    return texts;
+}
+
+int raised(const std::function<void()>& step) {
+    clearError();
+    try {
+        step();
+    } catch (const Failure& f) {
+        return f.number;
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestControls : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void driveList() {
+        TempDrives drives;
+        DriveListBox list;
+        QCOMPARE(list.count(), 3);
+        QCOMPARE(list.itemText(1), u"d: [t]"_s);
+        QSignalSpy changes(&list, &DriveListBox::change);
+
+        list.setDrive(u"D:\\BACKUP\\X"_s);
+        QCOMPARE(list.drive(), u"d: [t]"_s);
+        QCOMPARE(changes.count(), 1);
+        list.setDrive(u"d: [t]"_s); // the same drive: no change
+        QCOMPARE(changes.count(), 1);
+
+        // A letter that names no drive, or no drive at all, leaves the list as it was.
+        QCOMPARE(raised([&] { list.setDrive(u"Q:"_s); }), int(ErrDeviceUnavailable));
+        QCOMPARE(raised([&] { list.setDrive(u"\\\\server\\share"_s); }), int(ErrDeviceUnavailable));
+        QCOMPARE(list.drive(), u"d: [t]"_s);
+        QCOMPARE(changes.count(), 1);
+
+        // The operator's choice raises the same change.
+        list.setCurrentIndex(2);
+        Q_EMIT list.activated(2);
+        QCOMPARE(list.drive(), u"f: [t]"_s);
+        QCOMPARE(changes.count(), 2);
+    }
+
+    void dirList() {
+        TempDrives drives;
+        QDir().mkpath(drives.host(u"D:\\Backup\\Seg\\b"_s));
+        QDir().mkpath(drives.host(u"D:\\Backup\\Seg\\a"_s));
+        writeFile(drives.host(u"D:\\Backup\\Seg\\file.txt"_s), "x");
+        QDir().mkpath(drives.host(u"D:\\Backup\\Seg\\.hidden"_s));
+        const QString saved = QDir::currentPath();
+        QDir::setCurrent(drives.host(u"C:\\PROG"_s));
+
+        DirListBox list;
+        QCOMPARE(list.path(), u"C:\\PROG"_s); // the process's current directory
+        QSignalSpy changes(&list, &DirListBox::change);
+
+        // Any case; the path takes the folders' real names, the chain above the subfolders.
+        list.setPath(u"d:\\BACKUP\\seg\\"_s);
+        QCOMPARE(list.path(), u"D:\\Backup\\Seg"_s);
+        QCOMPARE(itemTexts(list),
+                 (QStringList{u"D:\\"_s, u"  Backup"_s, u"    Seg"_s, u"      a"_s, u"      b"_s}));
+        QCOMPARE(list.currentItem()->text(), u"    Seg"_s);
+        QCOMPARE(changes.count(), 1);
+
+        // Opening an entry moves there; a drive moves to that drive's current directory.
+        Q_EMIT list.itemActivated(list.item(1));
+        QCOMPARE(list.path(), u"D:\\Backup"_s);
+        list.setPath(u"f: [t]"_s);
+        QCOMPARE(list.path(), u"F:\\"_s);
+        list.setPath(u"c:"_s);
+        QCOMPARE(list.path(), u"C:\\PROG"_s);
+        QCOMPARE(changes.count(), 4);
+
+        // What cannot be read fails with its number and changes nothing.
+        QCOMPARE(raised([&] { list.setPath(u"C:\\NADA"_s); }), int(ErrPathNotFound));
+        QDir(drives.host(u"F:\\"_s)).removeRecursively();
+        QCOMPARE(raised([&] { list.setPath(u"F:"_s); }), int(ErrDeviceUnavailable));
+        QCOMPARE(list.path(), u"C:\\PROG"_s);
+        QCOMPARE(changes.count(), 4);
+        QDir::setCurrent(saved);
+    }
+
+    void fileListAndCheckBox() {
+        TempDrives drives;
+        writeFile(drives.host(u"D:\\X\\b.txt"_s), "b");
+        writeFile(drives.host(u"D:\\X\\A.txt"_s), "a");
+        writeFile(drives.host(u"D:\\X\\.oculto"_s), "h");
+        QDir().mkpath(drives.host(u"D:\\X\\pasta"_s));
+        FileListBox files;
+        files.setPath(u"D:\\X"_s);
+        QCOMPARE(itemTexts(files), (QStringList{u"A.txt"_s, u"b.txt"_s}));
+        QCOMPARE(raised([&] { files.setPath(u"D:\\Y"_s); }), int(ErrPathNotFound));
+        QCOMPARE(files.path(), u"D:\\X"_s);
+
+        // A value set from code clicks once per real change, nested, even
+        // when the handler changes the value again.
+        CheckBox box(u"Sistema"_s);
+        QStringList trace;
+        QObject::connect(&box, &CheckBox::clickEvent, [&] {
+            trace << u"click %1"_s.arg(box.value());
+            if (box.value() == 1)
+                box.setValue(0);
+            trace << u"end %1"_s.arg(box.value());
+        });
+        box.setValue(1);
+        trace << u"after"_s;
+        box.setValue(0);
+        QCOMPARE(trace,
+                 (QStringList{u"click 1"_s, u"click 0"_s, u"end 0"_s, u"end 0"_s, u"after"_s}));
+    }
+
+    void mousePointerIsOneState() {
+        setMousePointer(11);
+        setMousePointer(11);
+        QVERIFY(QApplication::overrideCursor());
+        setMousePointer(0);
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(mousePointer(), 0);
+    }
+};
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"

@@ -1,0 +1,442 @@
+// The main window, offscreen, on temporary drives: start-up, selection
+// chains, free space, options, help, ESC, the engraved frame, a whole run.
+
+#include "support/testsupport.h"
+
+#include "engine/paintbackground.h"
+#include "platform/diskspace.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/regional.h"
+#include "ui/frm_copy.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QTest>
+#include <memory>
+
+using namespace TRAVO1;
+using namespace platform;
+
+namespace {
+
+// A window on C:\PROG, started from there, with a scripted disk-space query.
+struct Window {
+    TempDrives drives;
+    BoxRecorder boxes;
+    QString savedCwd = QDir::currentPath();
+    uint64_t freeBytes = 1572864;
+    bool queryWorks = true;
+    QStringList queried;
+    std::function<void()> onQuery;
+    std::unique_ptr<Frm_Copy> form;
+
+    Window() {
+        writeFile(drives.host(u"C:\\PROG\\cad.dat"_s), "cad");
+        writeFile(drives.host(u"C:\\PROG\\SUB\\mov.dat"_s), "mov");
+        QDir().mkpath(drives.host(u"D:\\BACKUP"_s));
+        QDir::setCurrent(drives.host(u"C:\\PROG"_s));
+        installDiskSpaceQuery([this](const QString& drive, DiskSpace& space) {
+            queried << drive;
+            if (onQuery)
+                onQuery();
+            if (queryWorks)
+                space.totalFree = freeBytes;
+            return queryWorks;
+        });
+    }
+    ~Window() {
+        form.reset();
+        QDir::setCurrent(savedCwd);
+        installDiskSpaceQuery({});
+    }
+    Frm_Copy& load() {
+        form = std::make_unique<Frm_Copy>();
+        form->Form_Load();
+        return *form;
+    }
+    Frm_CopyControls& ui() { return form->ui; }
+};
+
+QStringList enabledFocusChain(QWidget& window) {
+    QStringList names;
+    QWidget* w = &window;
+    for (int i = 0; i < 60; ++i) {
+        w = w->nextInFocusChain();
+        if (w == &window)
+            break;
+        if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus))
+            names << w->objectName();
+    }
+    return names;
+}
+
+// Records what the painting routine asks of a surface.
+struct RecordingSurface : Surface {
+    int width = 545, height = 317, mode = 1;
+    bool autoRedraw = false;
+    QStringList lines;
+    void setScaleMode(int m) override { mode = m; }
+    void setAutoRedraw(bool on) override { autoRedraw = on; }
+    int scaleWidth() const override { return width; }
+    int scaleHeight() const override { return height; }
+    void line(int x1, int y1, int x2, int y2, int32_t colour, bool box) override {
+        lines << u"%1 %2,%3 %4,%5 %6"_s.arg(box ? u"B"_s : u"L"_s)
+                     .arg(x1)
+                     .arg(y1)
+                     .arg(x2)
+                     .arg(y2)
+                     .arg(colour, 6, 16, QLatin1Char('0'));
+    }
+};
+
+} // namespace
+
+class TestFrmCopy : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void normalStart() {
+        Window t;
+        Frm_Copy& f = t.load();
+        auto& c = t.ui();
+        QVERIFY(f.isVisible());
+        QCOMPARE(f.windowTitle(), u"Cópias de Segurança"_s);
+        QCOMPARE(f.size(), QSize(545, 317));
+        QCOMPARE(c.Drive1->drive().left(2), u"c:"_s);
+        QCOMPARE(c.Dir1->path(), u"C:\\PROG"_s);
+        QCOMPARE(c.File1->count(), 1); // cad.dat
+        QCOMPARE(c.txtFrom->text(), u"C:\\PROG"_s);
+        QCOMPARE(c.Dir2->path(), u"C:\\"_s);
+        QCOMPARE(c.txtTo->text(), u"C:\\"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 1,50 MBytes"_s);
+        QCOMPARE(t.queried, QStringList{u"c:"_s});
+        QCOMPARE(c.Lbl_CopyInfo2->text(), QString());
+        QCOMPARE(c.chkRecourse->value(), 1);
+        QVERIFY(c.cmdCopy->isEnabled());
+        QVERIFY(!c.Label12->isVisible() && !c.Lbl_CopyInfo1->isVisible());
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{c.Drive1, c.Dir1, c.txtFrom, c.txtTo, c.txtPattern,
+                                             c.Label3, c.Check1, c.Check4, c.chkRecourse})
+            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        QCOMPARE(enabledFocusChain(f), (QStringList{u"Drive2"_s, u"Dir2"_s, u"File1"_s, u"File2"_s,
+                                                    u"cmdExit"_s, u"cmdCopy"_s, u"cmdAjuda"_s}));
+        QVERIFY(t.boxes.boxes.empty());
+        QCOMPARE(t.drives.logRecords(), 0);
+    }
+
+    void refusedStart() {
+        Window t;
+        // Started in a network folder that has no drive letter.
+        DriveTable table = DriveTable::current();
+        const QString net = t.drives.host(u"C:\\PROG"_s) + u"/../../net"_s;
+        QDir().mkpath(net + u"/server/share"_s);
+        table.networkRoots = {QFile::encodeName(QDir(net).canonicalPath()).toStdString()};
+        DriveTable::install(table);
+        QDir::setCurrent(net + u"/server/share"_s);
+
+        Frm_Copy& f = t.load();
+        auto& c = t.ui();
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        QCOMPARE(t.boxes.boxes[0].prompt, u"Execute somente em unidade mapeada."_s);
+        QCOMPARE(t.boxes.boxes[0].title, u"Mapeamento incorreto."_s);
+        QCOMPARE(t.boxes.boxes[0].style, int(MbOk | MbInformation));
+        QVERIFY(!f.isVisible());
+        QVERIFY(!c.cmdCopy->isEnabled());
+        QCOMPARE(c.Lbl_CopyInfo2->text(), u"Informação"_s);
+        QCOMPARE(c.txtFrom->text(), QString());
+        QCOMPARE(c.Label11->text(), QString());
+        QVERIFY(c.Drive1->isEnabled() && c.Dir1->isEnabled() && c.Check1->isEnabled() &&
+                c.Check4->isEnabled() && c.chkRecourse->isEnabled());
+        QCOMPARE(c.chkRecourse->value(), 0);
+
+        // The first change of destination drive makes copying possible.
+        c.Drive2->setDrive(u"D:"_s);
+        QVERIFY(c.cmdCopy->isEnabled());
+        QCOMPARE(c.txtTo->text(), u"D:\\"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 1,50 MBytes"_s);
+    }
+
+    void selectionChains() {
+        Window t;
+        t.load();
+        auto& c = t.ui();
+        // Destination drive: enable, then the nested directory change, then free space.
+        c.cmdCopy->setEnabled(false);
+        QStringList atQuery;
+        t.onQuery = [&] {
+            atQuery << c.txtTo->text() << c.Dir2->path() << QString::number(c.cmdCopy->isEnabled());
+        };
+        t.freeBytes = 10737418240;
+        c.Drive2->setDrive(u"d:"_s);
+        QCOMPARE(atQuery, (QStringList{u"D:\\"_s, u"D:\\"_s, u"1"_s}));
+        QCOMPARE(c.File2->count(), 0);
+        QCOMPARE(c.Label11->text(), u"Livre: 10.240,00 MBytes"_s);
+
+        // A directory alone touches neither the free space nor "Copiar".
+        c.cmdCopy->setEnabled(false);
+        t.freeBytes = 0;
+        c.Dir2->setPath(u"D:\\BACKUP"_s);
+        QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
+        QCOMPARE(c.File2->path(), u"D:\\BACKUP"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 10.240,00 MBytes"_s);
+        QVERIFY(!c.cmdCopy->isEnabled());
+        // The same drive again raises no change.
+        c.Drive2->setDrive(u"D:"_s);
+        QVERIFY(!c.cmdCopy->isEnabled());
+        QCOMPARE(t.queried.size(), 2);
+
+        // Source chain: drive, then directory, file list and text.
+        c.Drive1->setEnabled(true);
+        writeFile(t.drives.host(u"F:\\x.txt"_s), "x");
+        c.Drive1->setDrive(u"F:"_s);
+        QCOMPARE(c.Dir1->path(), u"F:\\"_s);
+        QCOMPARE(c.File1->count(), 1);
+        QCOMPARE(c.txtFrom->text(), u"F:\\"_s);
+        QVERIFY(t.boxes.boxes.empty());
+    }
+
+    void unreadableDestinationDrive() {
+        Window t;
+        t.load();
+        auto& c = t.ui();
+        c.Dir2->setPath(u"D:\\BACKUP"_s);
+        QDir(t.drives.host(u"F:\\"_s)).removeRecursively(); // the volume is gone
+        c.Drive2->setDrive(u"F:"_s);
+        QCOMPARE(c.Drive2->drive().left(2), u"f:"_s);
+        QCOMPARE(c.Dir2->path(), u"D:\\BACKUP"_s);
+        QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 1,50 MBytes"_s);
+        QVERIFY(!c.cmdCopy->isEnabled());
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        QCOMPARE(c.Lbl_CopyInfo->text(), u"Erro na execução da cópia. 68"_s);
+        QCOMPARE(t.drives.logRecords(), 1);
+        QCOMPARE(Err().number, 0);
+    }
+
+    void freeSpaceTexts() {
+        Window t;
+        t.load();
+        auto& c = t.ui();
+        const std::pair<uint64_t, const char*> cases[] = {
+            {0, "0,00"},
+            {5242, "0,00"},
+            {1294537850880, "1.234.567,50"},
+            {922337203685477, "879.609.302,22"},
+        };
+        for (const auto& [bytes, text] : cases) {
+            t.freeBytes = bytes;
+            f_show(t);
+            QCOMPARE(c.Label11->text(), u"Livre: %1 MBytes"_s.arg(QLatin1String(text)));
+        }
+        // One byte more overflows: reported by the caller, the label kept.
+        t.freeBytes = 922337203685478;
+        c.Drive2->setDrive(u"D:"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 879.609.302,22 MBytes"_s);
+        QCOMPARE(c.txtTo->text(), u"D:\\"_s);
+        QCOMPARE(c.Lbl_CopyInfo->text(), u"Erro na execução da cópia. 6"_s);
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        // A failed query shows zero without a word.
+        t.queryWorks = false;
+        c.Drive2->setDrive(u"F:"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 0,00 MBytes"_s);
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+    }
+
+    void options() {
+        Window t;
+        // The options act only after a refused start; a normal one locks them.
+        DriveTable table = DriveTable::current();
+        const QString share = QDir(t.drives.host(u"F:\\"_s)).absolutePath();
+        table.networkRoots = {QFile::encodeName(share).toStdString()};
+        DriveTable::install(table);
+        QDir::setCurrent(share);
+        t.load();
+        auto& c = t.ui();
+        t.boxes.boxes.clear();
+
+        for (const int answer : {int(IdNo), int(IdCancel)}) {
+            t.boxes.answers = {answer};
+            c.Check1->click();
+            QCOMPARE(t.boxes.boxes.size(), size_t(1));
+            QCOMPARE(t.boxes.boxes[0].style, int(MbYesNoCancel | MbQuestion | MbDefaultButton2));
+            QCOMPARE(t.boxes.boxes[0].title, u"Pelivor"_s);
+            QVERIFY(t.boxes.boxes[0].prompt.startsWith(u"Warning using this option"_s));
+            QCOMPARE(c.Check1->value(), 0);
+            QVERIFY(!c.txtPattern->isEnabled() && !c.Label3->isEnabled());
+            t.boxes.boxes.clear();
+        }
+        t.form->show();
+        QApplication::setActiveWindow(t.form.get());
+        t.boxes.answers = {IdYes};
+        c.Check1->click();
+        QVERIFY(c.txtPattern->isEnabled() && c.Label3->isEnabled());
+        QVERIFY(c.txtPattern->hasFocus());
+        c.txtPattern->setText(u"*.DBF"_s);
+        c.Check1->click();
+        QVERIFY(!c.txtPattern->isEnabled() && !c.Label3->isEnabled());
+        QCOMPARE(t.form->txtPattern(), u"*.DBF"_s);
+
+        c.Drive2->setDrive(u"D:"_s);
+        c.Check4->click();
+        QVERIFY(!c.Drive2->isEnabled() && !c.Dir2->isEnabled() && c.txtTo->isEnabled());
+        c.txtTo->setText(u"D:\\NOVO"_s);
+        c.Check4->click();
+        QCOMPARE(c.txtTo->text(), u"D:\\"_s);
+        QVERIFY(!c.txtTo->isEnabled() && !c.Drive2->isEnabled());
+    }
+
+    void helpAndEsc() {
+        Window t;
+        Frm_Copy& f = t.load();
+        f.ui.cmdAjuda->click();
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        const MessageRequest& box = t.boxes.boxes[0];
+        QCOMPARE(box.prompt.toUtf8(),
+                 QByteArray("Fa\xc3\xa7"
+                            "a c\xc3\xb3pias de seguran\xc3\xa7"
+                            "a todos os dias.\r\n"
+                            " \r\n"
+                            "Escolha um local diferente para cada dia da semana: (Segunda, "
+                            "Ter\xc3\xa7"
+                            "a, etc.).\r\n"
+                            " \r\n"
+                            "Sempre fa\xc3\xa7"
+                            "a duas c\xc3\xb3pias em locais diferentes.\r\n"
+                            " \r\n"
+                            "Verifique no diret\xc3\xb3rio Destino, ap\xc3\xb3s a c\xc3\xb3pia, "
+                            "se os arquivos est\xc3\xa3o corretos.\r\n"
+                            " \r\n"
+                            " \r\n"));
+        QCOMPARE(box.title, u"Cópia de Arquivo."_s);
+        QCOMPARE(box.style, int(MbOk | MbExclamation));
+        QCOMPARE(box.owner, &f);
+
+        // ESC from any control, with no run: the stop request is set.
+        f.ui.Dir2->setFocus();
+        StopFlag = 0;
+        QTest::keyClick(f.ui.Dir2, Qt::Key_A);
+        QCOMPARE(StopFlag, uint8_t(0));
+        QTest::keyClick(f.ui.Dir2, Qt::Key_Escape);
+        QCOMPARE(StopFlag, uint8_t(1));
+
+        // ESC during a run stops it: the key arrives at the run's first event pump.
+        for (int i = 0; i < 40; ++i)
+            writeFile(t.drives.host(u"C:\\PROG\\f%1.dat"_s.arg(i)), "data");
+        f.ui.Dir2->setPath(u"D:\\BACKUP"_s);
+        f.ui.cmdCopy->setFocus();
+        QCoreApplication::postEvent(f.ui.cmdCopy, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape,
+                                                                Qt::NoModifier, u"\x1b"_s));
+        f.ui.cmdCopy->click();
+        QVERIFY(tree(t.drives.host(u"D:\\BACKUP\\PROG"_s)).size() < 20);
+        QVERIFY(!f.ui.Lbl_CopyInfo->text().startsWith(u"Cópia Atualizada"_s));
+    }
+
+    void wholeRunThroughTheWindow() {
+        Window t;
+        Frm_Copy& f = t.load();
+        auto& c = t.ui();
+        // The root of a drive is refused as a destination.
+        c.cmdCopy->click();
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        QVERIFY(c.cmdCopy->isEnabled());
+        t.boxes.boxes.clear();
+
+        c.Drive2->setDrive(u"D:"_s);
+        Q_EMIT c.Dir2->itemActivated(c.Dir2->item(1)); // the operator opens BACKUP
+        QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
+        c.cmdCopy->click();
+        QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
+        QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\SUB\\mov.dat"_s)), QByteArray("mov"));
+        const QString done = u"Cópia Atualizada - "_s + dateText();
+        QCOMPARE(c.Lbl_CopyInfo->text(), done);
+        QCOMPARE(f.windowTitle(), done);
+        QVERIFY(c.lblHoraFin->text().startsWith(u"Horário Final:"_s));
+        QVERIFY(c.cmdCopy->isEnabled() && !c.Label12->isVisible());
+        QCOMPARE(t.drives.logRecords(), 1);
+        QVERIFY(t.boxes.boxes.empty());
+        QCOMPARE(mousePointer(), 0);
+    }
+
+    void driveChangeDuringRun() {
+        Window t;
+        Frm_Copy& f = t.load();
+        auto& c = t.ui();
+        c.Drive2->setDrive(u"D:"_s);
+        c.Dir2->setPath(u"D:\\BACKUP"_s);
+        // The operator picks another drive while the run works; a second
+        // click then does nothing.
+        bool changed = false;
+        std::vector<bool> enabledDuring;
+        int runsAtClick = 0;
+        t.onQuery = [&] { enabledDuring.push_back(c.cmdCopy->isEnabled()); };
+        QTimer::singleShot(0, &f, [&] {
+            c.Drive2->setDrive(u"F:"_s);
+            changed = true;
+            enabledDuring.push_back(c.cmdCopy->isEnabled());
+            const QString before = c.lblHoraIni->text();
+            f.cmdCopy_Click();
+            runsAtClick = c.lblHoraIni->text() == before ? 1 : 2;
+        });
+        c.cmdCopy->click();
+        QVERIFY(changed);
+        QCOMPARE(enabledDuring, (std::vector<bool>{false, false}));
+        QCOMPARE(runsAtClick, 1);
+        QVERIFY(c.cmdCopy->isEnabled());
+        QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
+    }
+
+    void paintBackground() {
+        // The window's colours give exactly white and black; each channel clamps.
+        RecordingSurface s;
+        PaintBackground(s, 197, 196, 198, 250);
+        QCOMPARE(s.mode, 3);
+        QVERIFY(s.autoRedraw);
+        QCOMPARE(s.lines, (QStringList{u"B 2,2 543,315 ffffff"_s, u"L 543,2 543,316 000000"_s,
+                                       u"L 1,315 543,315 000000"_s, u"B 5,5 540,312 000000"_s,
+                                       u"L 540,6 540,313 ffffff"_s, u"L 5,312 540,312 ffffff"_s}));
+        RecordingSurface clamp;         // 255 and 256 give 255; 0 and -1 give 0
+        clamp.width = clamp.height = 4; // smaller than the frame: drawn all the same
+        PaintBackground(clamp, 155, 156, 100, 100);
+        QCOMPARE(clamp.lines, (QStringList{u"B 2,2 2,2 c8ffff"_s, u"L 2,2 2,3 003837"_s,
+                                           u"L 1,2 2,2 003837"_s, u"B 5,5 -1,-1 003837"_s,
+                                           u"L -1,6 -1,0 c8ffff"_s, u"L 5,-1 -1,-1 c8ffff"_s}));
+        clamp.lines.clear();
+        PaintBackground(clamp, 99, 99, 99, 100);
+        QVERIFY(clamp.lines[1].endsWith(u"000000"_s));
+
+        // Overflow: scale and persistence set, nothing drawn; the window swallows it.
+        RecordingSurface overflow;
+        clearError();
+        try {
+            PaintBackground(overflow, 32767, 0, 0, 1);
+            QFAIL("no overflow");
+        } catch (const Failure& f) {
+            QCOMPARE(f.number, int(ErrOverflow));
+        }
+        QVERIFY(overflow.mode == 3 && overflow.autoRedraw && overflow.lines.isEmpty());
+        clearError();
+
+        // The rendered window: white and black where the frame lies.
+        Window t;
+        Frm_Copy& f = t.load();
+        const QImage image = f.grab().toImage();
+        const auto at = [&](int x, int y) { return image.pixelColor(x, y); };
+        for (const int y : {100, 200}) {
+            QCOMPARE(at(2, y), QColor(Qt::white));
+            QCOMPARE(at(543, y), QColor(Qt::black));
+            QCOMPARE(at(5, y), QColor(Qt::black));
+            QCOMPARE(at(540, y), QColor(Qt::white));
+        }
+        QCOMPARE(at(300, 2), QColor(Qt::white));
+        QCOMPARE(at(300, 315), QColor(Qt::black));
+        QCOMPARE(at(300, 5), QColor(Qt::black));
+        QCOMPARE(at(300, 312), QColor(Qt::white));
+    }
+
+private:
+    static void f_show(Window& t) { t.form->ShowFreeSpace(); }
+};
+
+QTEST_MAIN(TestFrmCopy)
+#include "tst_frmcopy.moc"

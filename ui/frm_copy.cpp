@@ -1,0 +1,470 @@
+#include "ui/frm_copy.h"
+#include "engine/copycommand.h"
+#include "engine/reporterror.h"
+#include "platform/diskspace.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/events.h"
+#include "platform/messagebox.h"
+#include "platform/regional.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+#include <cstring>
+
+using namespace platform;
+using namespace TRAVO1;
+
+namespace {
+
+// Client area 8175 x 4755 twips.
+constexpr int ClientWidth = 545;
+constexpr int ClientHeight = 317;
+
+QFont arial(bool bold) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11); // 8.25 points on a 96 dpi screen
+    font.setBold(bold);
+    return font;
+}
+
+QFont msSansSerifBold() {
+    QFont font = arial(true);
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
+    return font;
+}
+
+template <class Control, class... Args>
+Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
+    auto* control = new Control(std::forward<Args>(args)..., parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+void setTextColour(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
+    w->setPalette(p);
+}
+
+} // namespace
+
+Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
+    setObjectName(QStringLiteral("Frm_Copy"));
+    setWindowTitle(QStringLiteral("Cópias de Segurança"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ClientWidth, ClientHeight);
+    setFont(arial(false));
+    createControls();
+
+    connect(ui.Drive1, &DriveListBox::change, this, &Frm_Copy::Drive1_Change);
+    connect(ui.Dir1, &DirListBox::change, this, &Frm_Copy::Dir1_Change);
+    connect(ui.Drive2, &DriveListBox::change, this, &Frm_Copy::Drive2_Change);
+    connect(ui.Dir2, &DirListBox::change, this, &Frm_Copy::Dir2_Change);
+    // A folder the operator opens may have gone meanwhile.
+    for (DirListBox* dir : {ui.Dir1, ui.Dir2})
+        connect(dir, &DirListBox::failed, this, [this] {
+            ReportError(*this);
+            clearError();
+        });
+    connect(ui.Check1, &CheckBox::clickEvent, this, &Frm_Copy::Check1_Click);
+    connect(ui.Check4, &CheckBox::clickEvent, this, &Frm_Copy::Check4_Click);
+    connect(ui.cmdAjuda, &QPushButton::clicked, this, &Frm_Copy::cmdAjuda_Click);
+    connect(ui.cmdCopy, &QPushButton::clicked, this, &Frm_Copy::cmdCopy_Click);
+    connect(ui.cmdExit, &QPushButton::clicked, this, &Frm_Copy::cmdExit_Click);
+
+    // Key preview: the window sees every key before the control that has the focus.
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+void Frm_Copy::createControls() {
+    const QFont bold = arial(true);
+    const QFont optionFont = msSansSerifBold();
+    const QColor highlight = palette().color(QPalette::Highlight);
+    auto& c = ui;
+
+    // Created in tab order, so Qt's focus chain is the window's tab order.
+    c.txtFrom = place<TextBox>(this, "txtFrom", twipsRect(120, 2040, 2655, 285));
+    c.Label1 = place<Label>(this, "Label1", twipsRect(120, 120, 255, 210), QStringLiteral("&De:"));
+    c.Label2 =
+        place<Label>(this, "Label2", twipsRect(2520, 120, 405, 210), QStringLiteral("&Para:"));
+    c.txtTo = place<TextBox>(this, "txtTo", twipsRect(3000, 2040, 2655, 285));
+    c.Label3 = place<Label>(this, "Label3", twipsRect(5760, 2040, 1260, 210),
+                            QStringLiteral("&Novo Diretório :"));
+    c.txtPattern = place<TextBox>(this, "txtPattern", twipsRect(7080, 2040, 855, 285));
+    c.Drive1 = place<DriveListBox>(this, "Drive1", twipsRect(120, 360, 2655, 330));
+    c.Dir1 = place<DirListBox>(this, "Dir1", twipsRect(120, 600, 2655, 1050));
+    c.Frame1 =
+        place<Frame>(this, "Frame1", twipsRect(5760, 0, 2295, 1335), QStringLiteral("Opções"));
+    c.Check1 = place<CheckBox>(c.Frame1, "Check1", twipsRect(240, 600, 1215, 255),
+                               QStringLiteral("Sistema"));
+    c.chkRecourse = place<CheckBox>(c.Frame1, "chkRecourse", twipsRect(240, 240, 1695, 375),
+                                    QStringLiteral("Incluir Subdiretórios"));
+    c.Label4 =
+        place<Label>(this, "Label4", twipsRect(120, 3960, 855, 255), QStringLiteral("&Situação:"));
+    c.Drive2 = place<DriveListBox>(this, "Drive2", twipsRect(3000, 120, 2655, 330));
+    c.Dir2 = place<DirListBox>(this, "Dir2", twipsRect(3000, 600, 2655, 1050));
+    c.Label5 = place<Label>(this, "Label5", twipsRect(120, 1800, 255, 210), QStringLiteral("&De:"));
+    c.Label6 =
+        place<Label>(this, "Label6", twipsRect(3000, 1800, 405, 210), QStringLiteral("&Para:"));
+    c.File1 = place<FileListBox>(this, "File1", twipsRect(120, 2880, 2655, 930));
+    c.File2 = place<FileListBox>(this, "File2", twipsRect(3000, 2880, 2655, 930));
+    c.Label7 = place<Label>(this, "Label7", twipsRect(120, 2640, 1935, 255),
+                            QStringLiteral("Arquivos de origem:"));
+    c.Label8 = place<Label>(this, "Label8", twipsRect(3000, 2640, 2175, 255),
+                            QStringLiteral("Arquivos do destino:"));
+    c.Check4 = place<CheckBox>(c.Frame1, "Check4", twipsRect(240, 840, 1815, 375),
+                               QStringLiteral("Criar Diretório"));
+    c.cmdExit = place<CommandButton>(this, "cmdExit", twipsRect(6240, 3600, 1455, 255),
+                                     QStringLiteral("Sair"));
+    c.Label9 = place<Label>(this, "Label9", twipsRect(120, 2400, 165, 210));
+    c.Label10 = place<Label>(this, "Label10", twipsRect(3000, 2400, 45, 210));
+    c.cmdCopy = place<CommandButton>(this, "cmdCopy", twipsRect(6240, 3240, 1455, 255),
+                                     QStringLiteral("Copiar"));
+    c.cmdAjuda = place<CommandButton>(this, "cmdAjuda", twipsRect(6240, 2880, 1455, 255),
+                                      QStringLiteral("Ajuda"));
+    c.Lbl_CopyInfo1 = place<ProgressPanel>(this, "Lbl_CopyInfo1", twipsRect(120, 4320, 615, 375));
+    c.Lbl_CopyInfo = place<Label>(this, "Lbl_CopyInfo", twipsRect(1080, 3960, 6975, 255));
+    c.Label11 = place<Label>(this, "Label11", twipsRect(3000, 2400, 2685, 210));
+    c.Label12 = place<Label>(this, "Label12", twipsRect(6120, 2520, 1815, 255),
+                             QStringLiteral("Tecle ESC para parar"));
+    c.Lbl_CopyInfo2 = place<Label>(this, "Lbl_CopyInfo2", twipsRect(1080, 4320, 6975, 255),
+                                   QStringLiteral("Informação"));
+    c.lblHoraIni = place<Label>(this, "lblHoraIni", twipsRect(5760, 1440, 2295, 255),
+                                QStringLiteral("Horário Inicial:"));
+    c.lblHoraFin = place<Label>(this, "lblHoraFin", twipsRect(5760, 1680, 2295, 255),
+                                QStringLiteral("Horário Final:"));
+
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             c.Label1, c.Label2, c.Label3, c.Frame1, c.Label4, c.Label5, c.Label6, c.Label7,
+             c.Label8, c.cmdExit, c.Label9, c.Label10, c.cmdCopy, c.cmdAjuda, c.Label11,
+             c.lblHoraIni, c.lblHoraFin})
+        w->setFont(bold);
+    for (QWidget* w : {c.Check1, c.chkRecourse, c.Check4})
+        w->setFont(optionFont);
+    for (QWidget* w : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
+        setTextColour(w, highlight);
+    setTextColour(c.Label12, QColor(192, 0, 0));
+
+    // Access keys of the captions: each label leads to the box it heads.
+    c.Label1->setBuddyControl(c.Drive1);
+    c.Label2->setBuddyControl(c.Drive2);
+    c.Label3->setBuddyControl(c.txtPattern);
+    c.Label5->setBuddyControl(c.txtFrom);
+    c.Label6->setBuddyControl(c.txtTo);
+
+    // Start states.
+    for (QWidget* w : {static_cast<QWidget*>(c.txtFrom), static_cast<QWidget*>(c.txtTo),
+                       static_cast<QWidget*>(c.Label3), static_cast<QWidget*>(c.txtPattern)})
+        w->setEnabled(false);
+    c.Lbl_CopyInfo1->setVisible(false);
+    c.Label12->setVisible(false);
+}
+
+template <class Handler> void Frm_Copy::trapped(Handler&& handler) {
+    clearError();
+    try {
+        handler();
+    } catch (const Failure&) {
+        ReportError(*this);
+    }
+    clearError();
+}
+
+// --- load -------------------------------------------------------------------
+
+void Frm_Copy::Form_Load() {
+    trapped([this] {
+        // Started from a network folder that has no drive letter.
+        if (ui.Dir1->path().startsWith(QLatin1Char('\\'))) {
+            MessageBox::show(QStringLiteral("Execute somente em unidade mapeada."),
+                             MbOk | MbInformation, QStringLiteral("Mapeamento incorreto."));
+            ui.cmdCopy->setEnabled(false);
+            return;
+        }
+        show();
+        ui.Lbl_CopyInfo2->setCaption(QString());
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->geometry();
+            const QSize outer = frameGeometry().size();
+            move(area.x() + int((float(area.width()) - float(outer.width())) / 2.0f),
+                 area.y() + int((float(area.height()) - float(outer.height())) / 2.0f));
+        }
+        const QString folder = programFolder();
+        ui.Drive1->refresh();
+        ui.Drive1->setDrive(folder);
+        ui.Dir1->setPath(folder);
+        ui.Drive2->setDrive(folder);
+        ui.Dir2->setPath(folder.left(3));
+        ShowFreeSpace();
+        ui.Dir1->setEnabled(false);
+        ui.Drive1->setEnabled(false);
+        ui.txtFrom->setText(folder);
+        ui.chkRecourse->setValue(1);
+        ui.chkRecourse->setEnabled(false);
+        ui.Check4->setValue(0);
+        ui.Check4->setEnabled(false);
+        ui.Check1->setValue(0);
+        ui.Check1->setEnabled(false);
+        // An owned window stays in front of its owner.
+        if (m_splash && m_splash->windowHandle() && windowHandle())
+            m_splash->windowHandle()->setTransientParent(windowHandle());
+    });
+}
+
+void Frm_Copy::ShowFreeSpace() {
+    const QString drive = ui.Drive2->drive().left(2);
+    DiskSpace space; // all three counts zero, as a failed query leaves them
+    GetDiskFreeSpaceEx(drive, space);
+    // The count in a fixed-point number of four decimals: its raw 64 bits
+    // hold ten thousand times the value.
+    int64_t raw = 0;
+    std::memcpy(&raw, &space.totalFree, sizeof raw);
+    int64_t scaled = 0;
+    if (__builtin_mul_overflow(raw, int64_t(10000), &scaled))
+        raiseError(ErrOverflow);
+    const double megabytes = double(raw) / 1048576.0;
+    ui.Label11->setCaption(QStringLiteral("Livre: ") + formatNumber(megabytes) +
+                           QStringLiteral(" MBytes"));
+}
+
+// --- selection chains -------------------------------------------------------
+
+void Frm_Copy::Drive1_Change() {
+    trapped([this] { ui.Dir1->setPath(ui.Drive1->drive()); });
+}
+
+void Frm_Copy::Dir1_Change() {
+    trapped([this] {
+        ui.File1->setPath(ui.Dir1->path());
+        ui.txtFrom->setText(ui.Dir1->path());
+    });
+}
+
+void Frm_Copy::Drive2_Change() {
+    trapped([this] {
+        setCmdCopyEnabled(true);
+        ui.Dir2->setPath(ui.Drive2->drive());
+        ShowFreeSpace();
+    });
+}
+
+void Frm_Copy::Dir2_Change() {
+    trapped([this] {
+        ui.File2->setPath(ui.Dir2->path());
+        ui.txtTo->setText(ui.Dir2->path());
+    });
+}
+
+// --- options, help, copy, exit, keys ------------------------------------------
+
+void Frm_Copy::Check1_Click() {
+    trapped([this] {
+        if (ui.Check1->value() != 0) {
+            const int answer = MessageBox::show(
+                QStringLiteral("Warning using this option will copy all files with the specified "
+                               "name or extension from all directories on system. Do you want to "
+                               "enable this feature ?"),
+                MbYesNoCancel | MbQuestion | MbDefaultButton2, QString(), this);
+            if (answer == IdNo || answer == IdCancel) {
+                ui.Check1->setValue(0);
+            } else if (answer == IdYes) {
+                ui.txtPattern->setEnabled(true);
+                ui.Label3->setEnabled(true);
+                ui.txtPattern->setFocus();
+            }
+        } else {
+            ui.txtPattern->setEnabled(false);
+            ui.Label3->setEnabled(false);
+        }
+    });
+}
+
+void Frm_Copy::Check4_Click() {
+    trapped([this] {
+        if (ui.Check4->value() != 0) {
+            ui.Drive2->setEnabled(false);
+            ui.Dir2->setEnabled(false);
+            ui.txtTo->setEnabled(true);
+        } else {
+            ui.txtTo->setText(ui.Dir2->path());
+            ui.txtTo->setEnabled(false);
+        }
+    });
+}
+
+void Frm_Copy::cmdAjuda_Click() {
+    const QString crlf = QStringLiteral("\r\n");
+    const QString blank = QStringLiteral(" ") + crlf;
+    MessageBox::show(
+        QStringLiteral("Faça cópias de segurança todos os dias.") + crlf + blank +
+            QStringLiteral("Escolha um local diferente para cada dia da semana: (Segunda, Terça, "
+                           "etc.).") +
+            crlf + blank + QStringLiteral("Sempre faça duas cópias em locais diferentes.") + crlf +
+            blank +
+            QStringLiteral("Verifique no diretório Destino, após a cópia, se os arquivos estão "
+                           "corretos.") +
+            crlf + blank + blank,
+        MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."), this);
+}
+
+void Frm_Copy::cmdCopy_Click() {
+    if (runInProgress())
+        return;
+    m_copyEnabledAfterRun = ui.cmdCopy->isEnabled();
+    TRAVO1::cmdCopy_Click(*this);
+    ui.cmdCopy->setEnabled(m_copyEnabledAfterRun);
+}
+
+void Frm_Copy::cmdExit_Click() {
+    hide();
+    endProgram();
+}
+
+void Frm_Copy::Form_KeyPress(int16_t& KeyAscii) {
+    if (KeyAscii == 27)
+        StopFlag = 1;
+}
+
+void Frm_Copy::Form_Resize() {
+    clearError(); // every failure of the painting is ignored
+    try {
+        PaintBackground(*this, 197, 196, 198, 250);
+    } catch (const Failure&) {
+    }
+    clearError();
+}
+
+bool Frm_Copy::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        // Seen once: at the widget Qt delivers the key to first.
+        QWidget* first = QApplication::focusWidget();
+        if (!first || first->window() != this)
+            first = this;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == first && !key->text().isEmpty()) {
+            int16_t code = int16_t(key->text().at(0).unicode());
+            Form_KeyPress(code);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Frm_Copy::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void Frm_Copy::paintEvent(QPaintEvent*) {
+    if (m_autoRedraw && !m_background.isNull()) {
+        QPainter painter(this);
+        painter.drawImage(0, 0, m_background);
+    }
+}
+
+// --- window model -----------------------------------------------------------
+
+QString Frm_Copy::txtFrom() const {
+    return ui.txtFrom->text();
+}
+QString Frm_Copy::txtTo() const {
+    return ui.txtTo->text();
+}
+QString Frm_Copy::txtPattern() const {
+    return ui.txtPattern->text();
+}
+int16_t Frm_Copy::chkRecourse() const {
+    return int16_t(ui.chkRecourse->value());
+}
+
+void Frm_Copy::setCmdCopyEnabled(bool enabled) {
+    // A second run must not start inside the first one.
+    if (runInProgress()) {
+        m_copyEnabledAfterRun = enabled;
+        ui.cmdCopy->setEnabled(false);
+        return;
+    }
+    ui.cmdCopy->setEnabled(enabled);
+}
+
+void Frm_Copy::setLabel12Visible(bool visible) {
+    ui.Label12->setVisible(visible);
+}
+void Frm_Copy::setLblHoraIni(const QString& caption) {
+    ui.lblHoraIni->setCaption(caption);
+}
+void Frm_Copy::setLblHoraFin(const QString& caption) {
+    ui.lblHoraFin->setCaption(caption);
+}
+void Frm_Copy::setLblCopyInfo(const QString& caption) {
+    ui.Lbl_CopyInfo->setCaption(caption);
+}
+QString Frm_Copy::lblCopyInfo() const {
+    return ui.Lbl_CopyInfo->caption();
+}
+void Frm_Copy::repaintLblCopyInfo() {
+    ui.Lbl_CopyInfo->refresh();
+}
+void Frm_Copy::setLblCopyInfo2(const QString& caption) {
+    ui.Lbl_CopyInfo2->setCaption(caption);
+}
+void Frm_Copy::setCaption(const QString& caption) {
+    setWindowTitle(caption);
+}
+void Frm_Copy::setLblCopyInfo1Flood(int16_t percent) {
+    ui.Lbl_CopyInfo1->setFloodPercent(percent);
+}
+void Frm_Copy::setMousePointer(int pointer) {
+    platform::setMousePointer(pointer);
+}
+QWidget* Frm_Copy::owner() const {
+    return const_cast<Frm_Copy*>(this);
+}
+
+// --- drawing surface --------------------------------------------------------
+
+void Frm_Copy::setScaleMode(int mode) {
+    m_scaleMode = mode;
+}
+
+void Frm_Copy::setAutoRedraw(bool persistent) {
+    m_autoRedraw = persistent;
+    if (persistent && m_background.size() != size()) {
+        QImage image(size(), QImage::Format_RGB32);
+        image.fill(palette().color(QPalette::Window));
+        if (!m_background.isNull())
+            QPainter(&image).drawImage(0, 0, m_background);
+        m_background = image;
+    }
+}
+
+int Frm_Copy::scaleWidth() const {
+    return m_scaleMode == ScalePixels ? width() : width() * TwipsPerPixel;
+}
+
+int Frm_Copy::scaleHeight() const {
+    return m_scaleMode == ScalePixels ? height() : height() * TwipsPerPixel;
+}
+
+void Frm_Copy::line(int x1, int y1, int x2, int y2, int32_t colour, bool box) {
+    if (m_background.isNull())
+        return;
+    QPainter painter(&m_background);
+    painter.setPen(QColor(colour & 0xff, (colour >> 8) & 0xff, (colour >> 16) & 0xff));
+    if (box)
+        painter.drawRect(std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1), std::abs(y2 - y1));
+    else
+        painter.drawLine(x1, y1, x2, y2);
+    update();
+}

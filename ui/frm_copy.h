@@ -1,0 +1,117 @@
+#pragma once
+// The program's working window: the source and destination lists, the
+// options, the three commands and the status lines the copy engine writes.
+
+#include "engine/jobstate.h"
+#include "engine/paintbackground.h"
+#include "platform/controls.h"
+
+#include <QImage>
+#include <QWidget>
+
+// The controls, by the names the handlers use.
+struct Frm_CopyControls {
+    platform::TextBox* txtFrom;
+    platform::Label* Label1;
+    platform::Label* Label2;
+    platform::TextBox* txtTo;
+    platform::Label* Label3;
+    platform::TextBox* txtPattern;
+    platform::DriveListBox* Drive1;
+    platform::DirListBox* Dir1;
+    platform::Frame* Frame1;
+    platform::CheckBox* Check1;
+    platform::CheckBox* chkRecourse;
+    platform::Label* Label4;
+    platform::DriveListBox* Drive2;
+    platform::DirListBox* Dir2;
+    platform::Label* Label5;
+    platform::Label* Label6;
+    platform::FileListBox* File1;
+    platform::FileListBox* File2;
+    platform::Label* Label7;
+    platform::Label* Label8;
+    platform::CheckBox* Check4;
+    platform::CommandButton* cmdExit;
+    platform::Label* Label9;
+    platform::Label* Label10;
+    platform::CommandButton* cmdCopy;
+    platform::CommandButton* cmdAjuda;
+    platform::ProgressPanel* Lbl_CopyInfo1;
+    platform::Label* Lbl_CopyInfo;
+    platform::Label* Label11;
+    platform::Label* Label12;
+    platform::Label* Lbl_CopyInfo2;
+    platform::Label* lblHoraIni;
+    platform::Label* lblHoraFin;
+};
+
+class Frm_Copy : public QWidget, public TRAVO1::WindowModel, public TRAVO1::Surface {
+    Q_OBJECT
+public:
+    // `splash`, when given, is made a window owned by this one at load.
+    explicit Frm_Copy(QWidget* splash = nullptr);
+
+    Frm_CopyControls ui;
+
+    // The load behaviour: the start-up check, then the normal start. The
+    // creator runs it once, right after construction.
+    void Form_Load();
+    void ShowFreeSpace();
+
+    // Event handlers.
+    void Drive1_Change();
+    void Dir1_Change();
+    void Drive2_Change();
+    void Dir2_Change();
+    void Check1_Click();
+    void Check4_Click();
+    void cmdAjuda_Click();
+    void cmdCopy_Click();
+    [[noreturn]] void cmdExit_Click();
+    void Form_KeyPress(int16_t& KeyAscii);
+    void Form_Resize();
+
+    // The window model of the copy engine.
+    QString txtFrom() const override;
+    QString txtTo() const override;
+    QString txtPattern() const override;
+    int16_t chkRecourse() const override;
+    void setCmdCopyEnabled(bool enabled) override;
+    void setLabel12Visible(bool visible) override;
+    void setLblHoraIni(const QString& caption) override;
+    void setLblHoraFin(const QString& caption) override;
+    void setLblCopyInfo(const QString& caption) override;
+    QString lblCopyInfo() const override;
+    void repaintLblCopyInfo() override;
+    void setLblCopyInfo2(const QString& caption) override;
+    void setCaption(const QString& caption) override;
+    void setLblCopyInfo1Flood(int16_t percent) override;
+    void setMousePointer(int pointer) override;
+    QWidget* owner() const override;
+
+    // The drawing surface of the engraved frame: a persistent background.
+    void setScaleMode(int mode) override;
+    void setAutoRedraw(bool persistent) override;
+    int scaleWidth() const override;
+    int scaleHeight() const override;
+    void line(int x1, int y1, int x2, int y2, int32_t colour, bool box) override;
+    const QImage& background() const { return m_background; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void createControls();
+    template <class Handler> void trapped(Handler&& handler);
+
+    QWidget* m_splash;
+    int m_scaleMode = 1; // twips
+    bool m_autoRedraw = false;
+    QImage m_background;
+    // While a run is in progress "Copiar" stays disabled; what the handlers
+    // ask of it meanwhile takes effect when the run ends.
+    bool m_copyEnabledAfterRun = false;
+};

@@ -120,6 +120,7 @@ DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
     if (m_path.startsWith(QLatin1Char('\\')) || !resumeNext([&] { setPath(m_path); }))
         addItem(m_path);
     Err() = saved;
+    setIconSize(QSize(16, 16));
     connect(this, &QListWidget::itemActivated, this, &DirListBox::open);
 }
 

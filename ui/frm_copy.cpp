@@ -151,8 +151,12 @@ void Frm_Copy::createControls() {
              c.Label8, c.cmdExit, c.Label9, c.Label10, c.cmdCopy, c.cmdAjuda, c.Label11,
              c.lblHoraIni, c.lblHoraFin})
         w->setFont(bold);
-    for (QWidget* w : {c.Check1, c.chkRecourse, c.Check4})
+    // The option captions are set in a narrow face; where the sans face that
+    // stands in for it is wider, a box may use the frame's free width.
+    for (QWidget* w : {c.Check1, c.chkRecourse, c.Check4}) {
         w->setFont(optionFont);
+        w->resize(std::max(w->width(), c.Frame1->width() - w->x() - 4), w->height());
+    }
     for (QWidget* w : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
         setTextColour(w, highlight);
     setTextColour(c.Label12, QColor(192, 0, 0));

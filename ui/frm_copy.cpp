@@ -47,6 +47,28 @@ Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args
     return control;
 }
 
+// The program icon, drawn in the 16 colours of a classic palette: a floppy
+// disk, for a backup.
+QIcon programIcon() {
+    QIcon icon;
+    for (const int side : {16, 32}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.scale(side / 32.0, side / 32.0);
+        p.setPen(Qt::black);
+        p.setBrush(Qt::darkBlue);
+        p.drawRect(2, 2, 27, 27);
+        p.setBrush(Qt::white);
+        p.drawRect(7, 2, 17, 11); // label
+        p.setBrush(Qt::lightGray);
+        p.drawRect(9, 19, 13, 10); // shutter
+        p.fillRect(17, 21, 3, 6, Qt::darkBlue);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 void setTextColour(QWidget* w, const QColor& colour) {
     QPalette p = w->palette();
     p.setColor(QPalette::WindowText, colour);
@@ -63,6 +85,7 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(ClientWidth, ClientHeight);
+    setWindowIcon(programIcon());
     setFont(arial(false));
     createControls();
 

@@ -343,7 +343,20 @@ private Q_SLOTS:
         t.boxes.boxes.clear();
 
         c.Drive2->setDrive(u"D:"_s);
-        Q_EMIT c.Dir2->itemActivated(c.Dir2->item(1)); // the operator opens BACKUP
+        // The operator opens BACKUP with a double-click, then the drive root
+        // and BACKUP again with Enter.
+        const auto rowOf = [&](int row) {
+            return c.Dir2->visualItemRect(c.Dir2->item(row)).center();
+        };
+        QTest::mouseClick(c.Dir2->viewport(), Qt::LeftButton, {}, rowOf(1));
+        QTest::mouseDClick(c.Dir2->viewport(), Qt::LeftButton, {}, rowOf(1));
+        QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
+        c.Dir2->setFocus();
+        c.Dir2->setCurrentRow(0);
+        QTest::keyClick(c.Dir2, Qt::Key_Return);
+        QCOMPARE(c.txtTo->text(), u"D:\\"_s);
+        c.Dir2->setCurrentRow(1);
+        QTest::keyClick(c.Dir2, Qt::Key_Return);
         QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
         c.cmdCopy->click();
         QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));

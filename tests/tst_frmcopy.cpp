@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QProcess>
 #include <QTest>
 #include <memory>
 
@@ -447,9 +448,63 @@ private Q_SLOTS:
         QCOMPARE(at(300, 312), QColor(Qt::white));
     }
 
+    void sairInTheMiddleOfALargeCopy() {
+        // The program ends at once, so the run happens in a child process.
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {u"--sair-mid-run"_s});
+        QVERIFY(child.waitForFinished(120000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QString root = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+        QVERIFY(root.startsWith(u'/'));
+        const QString dest = root + u"/d/BACKUP/PROG"_s;
+        // Whatever arrived is whole; no temporary file and no end-of-run record.
+        const QStringList arrived = tree(dest);
+        QVERIFY(!arrived.join(u' ').contains(u".pelivor-"_s));
+        QVERIFY(!QFileInfo::exists(dest + u"/big.dat"_s));
+        for (const QString& entry : arrived)
+            if (!entry.endsWith(u'/'))
+                QCOMPARE(readFile(dest + u'/' + entry.section(u'=', 0, 0)),
+                         readFile(root + u"/c/PROG/"_s + entry.section(u'=', 0, 0)));
+        QVERIFY(!readFile(root + u"/c/PROG/Log.txt"_s).contains("Atualizada"));
+        QDir(root).removeRecursively();
+    }
+
 private:
     static void f_show(Window& t) { t.form->ShowFreeSpace(); }
 };
 
-QTEST_MAIN(TestFrmCopy)
+namespace {
+
+// The child of the test above: "Sair" while a large file is half copied.
+int sairMidRun() {
+    auto* t = new Window; // never freed: the program ends inside the run
+    t->drives.keep();
+    writeFile(t->drives.host(u"C:\\PROG\\big.dat"_s), QByteArray(20 << 20, 'b'));
+    std::printf("%s\n", qPrintable(t->drives.host(u"C:\\"_s).section(u'/', 0, -3)));
+    std::fflush(stdout);
+    Frm_Copy& f = t->load();
+    f.ui.Drive2->setDrive(u"D:"_s);
+    f.ui.Dir2->setPath(u"D:\\BACKUP"_s);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QDir dest(t->drives.host(u"D:\\BACKUP\\PROG"_s));
+        if (!dest.entryList({u".pelivor-*"_s}, QDir::Files | QDir::Hidden).isEmpty())
+            f.ui.cmdExit->click();
+    });
+    watch.start(0);
+    f.ui.cmdCopy->click();
+    return 3; // the run ended without "Sair" taking effect
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--sair-mid-run") == 0)
+        return sairMidRun();
+    TestFrmCopy test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_frmcopy.moc"

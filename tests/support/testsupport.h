@@ -66,7 +66,8 @@ public:
     QString host(const QString& drivePath) const; // "D:\A\B" -> its host path
     QString logPath() const { return host(u"C:\\PROG\\Log.txt"_s); }
     QByteArray log() const;
-    int logRecords() const; // lines after the header
+    int logRecords() const;                      // lines after the header
+    void keep() { m_root.setAutoRemove(false); } // for a process that ends abruptly
 
 private:
     QTemporaryDir m_root;

@@ -135,7 +135,11 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                     return False;
                 }
                 const bool bothEmpty = to.length == 0; // up to date whatever the times
-                if (!bothEmpty && from.modified > to.modified)
+                // FAT stores an odd second one lower: a second older is up to date there.
+                const bool older =
+                    from.modified > to.modified &&
+                    !(from.modified - to.modified == 1 && destDir.keepsCoarseTimes());
+                if (!bothEmpty && older)
                     resumeNext(copy);
                 if (stopRequested())
                     return False;

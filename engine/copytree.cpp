@@ -64,8 +64,8 @@ Directory openDestination(const QString& text) {
 }
 
 int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t include,
-                  const QString& pattern, const SourceOpener& openSource,
-                  const Directory& destDir) {
+                  const QString& pattern, const SourceOpener& openSource, const Directory& destDir,
+                  bool& diskFull) {
     FileSystem& fs = FileSystem::get();
     clearError(); // the error path is armed from here
     try {
@@ -121,7 +121,16 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
             recording = true;
             clearError();
-            const auto copy = [&] { copyBySize(from, sourceDir, destDir, entry.name); };
+            bool fullDisk = false; // the file's last copy found the disk full
+            const auto copy = [&] {
+                try {
+                    copyBySize(from, sourceDir, destDir, entry.name);
+                    fullDisk = false;
+                } catch (const Failure& f) {
+                    fullDisk = f.number == ErrDiskFull;
+                    throw;
+                }
+            };
 
             // Up-to-date test: the probe leaves 0 when the destination exists.
             FileInfo to{};
@@ -135,7 +144,11 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                     return False;
                 }
                 const bool bothEmpty = to.length == 0; // up to date whatever the times
-                if (!bothEmpty && from.modified > to.modified)
+                // FAT stores an odd second one lower: a second older is up to date there.
+                const bool older =
+                    from.modified > to.modified &&
+                    !(from.modified - to.modified == 1 && destDir.keepsCoarseTimes());
+                if (!bothEmpty && older)
                     resumeNext(copy);
                 if (stopRequested())
                     return False;
@@ -146,6 +159,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 resumeNext(copy);
                 pumpEvents();
             }
+            diskFull = diskFull || fullDisk;
             if (stopRequested())
                 return False;
         }
@@ -186,7 +200,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 return fs.openDirectory(sourceDir, subdirectory);
             };
             try {
-                copyLevel(w, childSource, childDestText, include, pattern, openChild, childDest);
+                copyLevel(w, childSource, childDestText, include, pattern, openChild, childDest,
+                          diskFull);
             } catch (const DirectoryCreationFailed&) {
                 throw Failure(Err().number);
             }
@@ -210,9 +225,15 @@ int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
     const SourceOpener openSource = [&] {
         return FileSystem::get().openDirectory(DriveTable::current().toHost(sourceText));
     };
+    bool diskFull = false;
     try {
-        return copyLevel(w, source, destination, includeSubdirectories, pattern, openSource,
-                         destDir);
+        const int16_t result = copyLevel(w, source, destination, includeSubdirectories, pattern,
+                                         openSource, destDir, diskFull);
+        // A file that found the disk full is missing from the backup, whatever
+        // the files after it did: the run must not end as up to date.
+        if (diskFull)
+            Err() = RecordedError{ErrDiskFull, describe(ErrDiskFull)};
+        return result;
     } catch (const DirectoryCreationFailed&) {
         throw Failure(Err().number);
     }

@@ -14,7 +14,8 @@ constexpr double LargeFileKiB = 2000.0;
 // destination subdirectories. Source and destination are rewritten in place
 // (upper case, ending in "\"). Returns True when this level ran to its end;
 // False on a stop request, "Disco cheio" or its error path. A failed
-// creation of a destination directory is raised to the caller.
+// creation of a destination directory is raised to the caller. A run in which
+// a copy met a full disk returns with "disk full" recorded.
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern);
 

@@ -4,12 +4,17 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace platform {
@@ -34,6 +39,44 @@ FileInfo infoOf(const struct stat& st) {
 
 bool isHidden(const char* name) {
     return name[0] == '.';
+}
+
+// FAT keeps modification times to 2 seconds: the kernel's vfat and msdos,
+// and the FUSE driver that stands in where the kernel has none.
+bool coarseTimes(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    if (fs.f_type == MSDOS_SUPER_MAGIC)
+        return true;
+    struct stat st {};
+    if (fs.f_type != FUSE_SUPER_MAGIC || ::fstat(fd, &st) != 0)
+        return false;
+    // A FUSE volume names its driver only in the mount table.
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray device =
+        QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
+    for (const QByteArray& line : mounts.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 2 && fields[2] == device && dash > 0 && dash + 1 < fields.size())
+            return fields[dash + 1] == "fuse.fusefat";
+    }
+    return false;
+}
+
+// A temporary file whose copy is not under way any more: left by a killed
+// process, or by this one's predecessor with the same id.
+bool abandoned(const char* name, const std::vector<std::string>& ours, const std::string& path) {
+    const char* rest = name + std::strlen(FileSystem::temporaryPrefix);
+    char* end = nullptr;
+    const long pid = std::strtol(rest, &end, 10);
+    if (pid > 0 && end != rest && *end == '-' && pid != ::getpid() &&
+        (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+        return false; // another live process may be copying into the folder
+    return std::find(ours.begin(), ours.end(), path) == ours.end();
 }
 
 // A file descriptor closed on every way out.
@@ -102,8 +145,8 @@ Directory::~Directory() {
 }
 
 Directory::Directory(Directory&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)) {
-}
+    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
+      m_coarseTimes(other.m_coarseTimes), m_leftoversRemoved(other.m_leftoversRemoved) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -112,6 +155,8 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         m_fd = std::exchange(other.m_fd, -1);
         m_error = other.m_error;
         m_path = std::move(other.m_path);
+        m_coarseTimes = other.m_coarseTimes;
+        m_leftoversRemoved = other.m_leftoversRemoved;
     }
     return *this;
 }
@@ -125,6 +170,12 @@ std::string Directory::pathOf(const std::string& name) const {
 void Directory::require() const {
     if (m_fd < 0)
         raiseError(m_error ? m_error : ErrPathNotFound);
+}
+
+bool Directory::keepsCoarseTimes() const {
+    if (m_coarseTimes < 0)
+        m_coarseTimes = m_fd >= 0 && coarseTimes(m_fd);
+    return m_coarseTimes;
 }
 
 bool matchesPattern(const QString& name, const QString& pattern) {
@@ -293,11 +344,15 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     const struct stat st = regularFile(in);
 
     toDir.require();
+    if (!toDir.m_leftoversRemoved) {
+        toDir.m_leftoversRemoved = true;
+        removeLeftovers(toDir);
+    }
     Temporary temp{*this, toDir.fd(), {}, {}};
     Fd out;
     for (int attempt = 0; out.fd < 0; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "%s%08x.tmp", temporaryPrefix,
+        char name[48];
+        std::snprintf(name, sizeof name, "%s%d-%08x.tmp", temporaryPrefix, int(::getpid()),
                       QRandomGenerator::global()->generate());
         out.fd = ::openat(toDir.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (out.fd >= 0)
@@ -311,10 +366,32 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     const int64_t total = st.st_size;
     int64_t done = 0;
     bool kernelCopy = true;
+    // A file with fewer blocks than its length has holes: only its data is
+    // moved, so that the copy keeps the holes and a mostly empty disk image
+    // takes neither the time nor the space of its length.
+    bool sparse = int64_t(st.st_blocks) * 512 < total;
+    int64_t dataEnd = 0;
     if (progress && !progress(0, total))
         return false;
     for (;;) {
-        const ssize_t n = transfer(in.fd, out.fd, step, kernelCopy);
+        if (sparse && done == dataEnd) {
+            const off_t data = ::lseek(in.fd, done, SEEK_DATA);
+            const off_t hole = data < 0 ? data : ::lseek(in.fd, data, SEEK_HOLE);
+            if (data < 0 && errno == ENXIO)
+                break; // nothing but a hole up to the end
+            if (hole < 0 || ::lseek(in.fd, data, SEEK_SET) < 0 ||
+                ::lseek(out.fd, data, SEEK_SET) < 0) {
+                if (errno != EINVAL || ::lseek(in.fd, done, SEEK_SET) < 0)
+                    raiseErrno(errno, Missing::File);
+                sparse = false; // holes unknown here: copy every byte
+                continue;
+            }
+            done = data;
+            dataEnd = hole;
+        }
+        const size_t count =
+            sparse ? size_t(std::min<int64_t>(int64_t(step), dataEnd - done)) : step;
+        const ssize_t n = transfer(in.fd, out.fd, count, kernelCopy);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -325,9 +402,17 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
         if (progress && !progress(done, total))
             return false;
     }
+    if (sparse) {
+        // The length the source has now, trailing hole included.
+        const off_t end = ::lseek(in.fd, 0, SEEK_END);
+        if (end < 0 || ::ftruncate(out.fd, std::max<off_t>(end, done)) != 0)
+            raiseErrno(errno, Missing::File);
+    }
 
-    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    if (::fchmod(out.fd, st.st_mode & 0777) != 0 || ::futimens(out.fd, times) != 0)
+    // A file system without permission bits (FAT through FUSE) refuses them;
+    // the data and the time are what a backup needs.
+    if (::fchmod(out.fd, st.st_mode & 0777) != 0 && errno != EPERM && errno != ENOSYS &&
+        errno != EOPNOTSUPP)
         raiseErrno(errno, Missing::File);
     // close() is where a network or full volume may report a lost write.
     if (::close(out.release()) != 0)
@@ -335,7 +420,32 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     if (::renameat(toDir.fd(), temp.name.c_str(), toDir.fd(), to.c_str()) != 0)
         raiseErrno(errno, Missing::File);
     temp.placed = true;
+    // The times go on last, both of them: FAT through FUSE stamps a renamed
+    // file anew and ignores a modification time that comes alone.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(toDir.fd(), to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        raiseErrno(errno, Missing::File);
     return true;
+}
+
+void FileSystem::removeLeftovers(const Directory& dir) {
+    // Best effort: a folder that cannot be read fails the copy itself.
+    const int fd = ::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!d) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    const size_t prefix = std::strlen(temporaryPrefix);
+    while (dirent* e = ::readdir(d)) {
+        const std::string_view name(e->d_name);
+        if (name.starts_with(temporaryPrefix) && name.ends_with(".tmp") &&
+            name.size() > prefix + 4 && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) &&
+            abandoned(e->d_name, m_temporaryFiles, dir.pathOf(e->d_name)))
+            ::unlinkat(dir.fd(), e->d_name, 0);
+    }
+    ::closedir(d);
 }
 
 void FileSystem::removeTemporaryFiles() {

@@ -53,11 +53,18 @@ public:
     std::string pathOf(const std::string& name) const;
     // Raises the error of a directory that could not be opened.
     void require() const;
+    // Whether its file system keeps modification times only to 2 seconds
+    // (FAT), so that a copy may land up to a second older than its source.
+    // Asked of the host once, on the first question.
+    bool keepsCoarseTimes() const;
 
 private:
+    friend class FileSystem;
     int m_fd = -1;
     int32_t m_error = 0;
     std::string m_path;
+    mutable int8_t m_coarseTimes = -1;       // -1 not asked yet
+    mutable bool m_leftoversRemoved = false; // by the first copy into it
 };
 
 // "*" and "?" as on the system's command line, case-insensitive; "*.*" and an
@@ -95,10 +102,12 @@ public:
     virtual void makeDirectory(const Directory& parent, const std::string& name);
 
     // Copies a file safely: into a hidden temporary file beside the
-    // destination, which takes the source's modification time and permission
-    // bits and is then renamed over the destination. On failure or when
-    // `progress` answers false, the temporary file is removed and the old
-    // destination is left untouched. Returns false when cancelled.
+    // destination, which takes the source's permission bits, is renamed over
+    // the destination and then given the source's modification time. On
+    // failure or when `progress` answers false, the temporary file is removed
+    // and the old destination is left untouched. Returns false when
+    // cancelled. Holes of a sparse source stay holes. The first copy into a
+    // directory also removes the temporary files that killed copies left there.
     using Progress = std::function<bool(int64_t done, int64_t total)>;
     virtual bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
                           const std::string& to, const Progress& progress = {});
@@ -109,6 +118,8 @@ public:
                             const QByteArray& text);
 
     // Prefix of the temporary files that copyFile leaves only when killed.
+    // The full name is the prefix, the copying process's id, "-", a random
+    // number and ".tmp".
     static constexpr const char* temporaryPrefix = ".pelivor-";
 
     // Removes the temporary files of the copies under way, for a program
@@ -123,6 +134,8 @@ protected:
 
 private:
     friend struct Temporary;
+    // Removes the temporary files of copies that no live process is making.
+    void removeLeftovers(const Directory& dir);
     std::vector<std::string> m_temporaryFiles; // host paths of copies under way
 };
 

@@ -1,0 +1,597 @@
+// Bad days on real file systems: full and read-only volumes, refused access,
+// files that change under a run, FAT, odd names and sizes, a copy killed
+// half-way and a run log that cannot be written. Refused access is tried by a
+// child process of this program that runs as "nobody", since root ignores
+// file modes; volumes are mounted by the tests themselves.
+
+#include "support/testsupport.h"
+
+#include "engine/copycommand.h"
+#include "engine/copytree.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/progresswindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TRAVO1;
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QDateTime t0(QDate(2024, 3, 1), QTime(10, 0, 0));
+
+std::string bytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// Everything below a folder by raw names, hidden entries included: a name
+// that is not valid UTF-8 survives, and a stray temporary file shows up.
+std::map<std::string, std::string> rawTree(const QString& folder) {
+    std::map<std::string, std::string> out;
+    const fs::path root(bytes(folder));
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string name = fs::relative(e.path(), root).native();
+        if (e.is_directory()) {
+            out[name + '/'] = {};
+            continue;
+        }
+        std::string& data = out[name];
+        data.resize(size_t(e.file_size()));
+        const int fd = ::open(e.path().c_str(), O_RDONLY);
+        if (fd < 0 || ::read(fd, data.data(), data.size()) != ssize_t(data.size()))
+            data = "<unreadable>";
+        ::close(fd);
+    }
+    return out;
+}
+
+int leftovers(const QString& folder) {
+    int n = 0;
+    for (const auto& [name, data] : rawTree(folder))
+        n += fs::path(name).filename().native().starts_with(FileSystem::temporaryPrefix);
+    return n;
+}
+
+// The drives of a TempDrives set up afresh in a child process.
+void installDrives(const QString& root) {
+    std::vector<Drive> drives;
+    for (const char letter : {'c', 'd', 'f'})
+        drives.push_back({QChar(letter).toUpper(), bytes(root + u'/' + QLatin1Char(letter)), {}});
+    DriveTable::install(DriveTable(std::move(drives)));
+    setProgramFolder(u"C:\\PROG"_s);
+}
+
+QString rootOf(const TempDrives& drives) {
+    QString root = drives.host(u"C:"_s);
+    root.chop(2);
+    return root;
+}
+
+struct Outcome {
+    int exitCode = -1;
+    QStringList lines; // "status ...", "box ...", "error n"
+};
+
+// A run of this program's child mode as "nobody".
+Outcome runAsNobody(const QString& mode, const QString& root) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s); // no leak checker without privileges
+    p.setProcessEnvironment(env);
+    p.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                           QCoreApplication::applicationFilePath(), u"--child"_s, mode, root});
+    p.waitForFinished(120000);
+    Outcome o{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, {}};
+    o.lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    if (o.exitCode != 0)
+        qWarning().noquote() << p.readAllStandardError();
+    return o;
+}
+
+bool succeeds(const QString& program, const QStringList& args, QString* error = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    const bool ok =
+        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (error)
+        *error = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+    return ok;
+}
+
+// A volume mounted on an existing folder for the length of a test.
+struct Mount {
+    QString point, error;
+    bool mounted = false;
+    Mount(const QString& point, const QString& program, const QStringList& args) : point(point) {
+        mounted = succeeds(program, args + QStringList{point}, &error);
+    }
+    ~Mount() {
+        if (mounted && !succeeds(u"umount"_s, {point}))
+            succeeds(u"umount"_s, {u"-l"_s, point});
+    }
+};
+
+void own(const QString& path, uid_t uid, mode_t mode) {
+    QCOMPARE(::chown(bytes(path).c_str(), uid, uid), 0);
+    QCOMPARE(::chmod(bytes(path).c_str(), mode), 0);
+}
+
+constexpr uid_t nobody = 65534;
+
+// Counts the copies the tree copy asks for.
+struct CountingFileSystem : FileSystem {
+    int copies = 0;
+    CountingFileSystem() { install(this); }
+    ~CountingFileSystem() override { install(nullptr); }
+    bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                  const std::string& to, const Progress& progress) override {
+        ++copies;
+        return FileSystem::copyFile(fromDir, from, toDir, to, progress);
+    }
+};
+
+// Large copies without a window; `hang` stops the process in the middle.
+struct SilentProgress {
+    explicit SilentProgress(bool hang = false) {
+        ProgressWindow::install([hang](const QString&) {
+            struct Window : ProgressWindow {
+                bool hang;
+                explicit Window(bool h) : hang(h) {}
+                bool update(int percent) override {
+                    if (hang && percent > 0) {
+                        std::puts("copying");
+                        std::fflush(stdout);
+                        for (;;)
+                            ::pause();
+                    }
+                    return true;
+                }
+            };
+            return std::unique_ptr<ProgressWindow>(new Window(hang));
+        });
+    }
+    ~SilentProgress() { ProgressWindow::install({}); }
+};
+
+// The Copy command from F:\S into a destination, its message boxes recorded.
+struct CommandRun {
+    BoxRecorder boxes;
+    RecordingWindow w;
+    explicit CommandRun(const QString& to = u"D:\\T"_s) {
+        w.from = u"F:\\S"_s;
+        w.to = to;
+    }
+    QString box() const {
+        return boxes.boxes.size() == 1 ? boxes.boxes[0].prompt
+                                       : u"<%1 boxes>"_s.arg(boxes.boxes.size());
+    }
+};
+
+int16_t copyTree(RecordingWindow& w, QString source = u"F:\\S"_s, QString dest = u"D:\\T"_s) {
+    return CopyTree(w, source, dest, 1, u"*.*"_s);
+}
+
+// The child: one run on the drives below `root`, its outputs on stdout.
+int child(const QString& mode, const QString& root) {
+    installDrives(root);
+    SilentProgress progress(mode == u"hang"_s);
+    CommandRun run;
+    DestPath = run.w.to;
+    if (mode == u"command"_s)
+        cmdCopy_Click(run.w);
+    else
+        copyTree(run.w, u"F:\\S"_s, u"D:\\T\\S"_s);
+    QTextStream out(stdout);
+    for (const QString& status : run.w.all(u"Lbl_CopyInfo"_s))
+        out << "status " << status << '\n';
+    for (const MessageRequest& box : run.boxes.boxes)
+        out << "box " << QString(box.prompt).replace(u'\n', u'|') << '\n';
+    out << "error " << Err().number << '\n';
+    return 0;
+}
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void diskFull() {
+        TempDrives drives;
+        const QString d = drives.host(u"D:"_s);
+        Mount tmpfs(d, u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=4m"_s, u"tmpfs"_s});
+        if (!tmpfs.mounted)
+            QSKIP(qPrintable(u"a 4 MiB tmpfs cannot be mounted here: "_s + tmpfs.error));
+        // 7 MiB of files, none large enough for the large-file window.
+        for (int i = 0; i < 10; ++i)
+            writeFile(drives.host((i < 6 ? u"F:\\S\\f%1.bin"_s : u"F:\\S\\Sub\\f%1.bin"_s).arg(i)),
+                      QByteArray(700 * 1024, char('a' + i)), t0);
+        writeFile(drives.host(u"F:\\S\\small.txt"_s), "fits", t0);
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        const auto source = rawTree(drives.host(u"F:\\S"_s));
+
+        for (int round = 0; round < 2; ++round) {
+            CommandRun run;
+            cmdCopy_Click(run.w);
+            const auto copied = rawTree(drives.host(u"D:\\T\\S"_s));
+            // Whatever arrived is whole; nothing half-written is left.
+            for (const auto& [name, data] : copied)
+                QVERIFY2(source.at(name) == data, name.c_str());
+            QCOMPARE(leftovers(drives.host(u"D:"_s)), 0);
+            if (round == 0) {
+                QVERIFY(copied.size() < source.size());
+                QCOMPARE(run.box(), u"Drive de destino cheio! (erro 61)"_s);
+                QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 61"_s);
+                QCOMPARE(drives.logRecords(), 1);
+                QVERIFY(drives.log().contains("\tD:\\T\t 61 Disco cheio\t"));
+                // Space freed: the next run completes the backup.
+                QVERIFY(succeeds(u"mount"_s, {u"-o"_s, u"remount,size=64m"_s, d}));
+            } else {
+                QCOMPARE(copied, source);
+                QVERIFY(run.boxes.boxes.empty());
+                QVERIFY(run.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
+            }
+        }
+    }
+
+    void diskFullAfterSmallerFilesStillReported() {
+        // A file that does not fit, followed by one that does: the run must not
+        // end as up to date.
+        TempDrives drives;
+        writeFile(drives.host(u"F:\\S\\a.bin"_s), "a");
+        writeFile(drives.host(u"F:\\S\\b.bin"_s), "b");
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        // Whichever comes first fails, the other is copied.
+        struct FullOnce : FileSystem {
+            bool full = true;
+            FullOnce() { install(this); }
+            ~FullOnce() override { install(nullptr); }
+            bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                          const std::string& to, const Progress& progress) override {
+                if (std::exchange(full, false))
+                    raiseErrno(ENOSPC, Missing::File);
+                return FileSystem::copyFile(fromDir, from, toDir, to, progress);
+            }
+        } fullOnce;
+        CommandRun run;
+        cmdCopy_Click(run.w);
+        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 1);
+        QCOMPARE(run.box(), u"Drive de destino cheio! (erro 61)"_s);
+    }
+
+    void refusedAccessAndUnwritableLog() {
+        if (::geteuid() != 0)
+            QSKIP("handing files to \"nobody\" needs root");
+        TempDrives drives;
+        const QString root = rootOf(drives);
+        const QString f = drives.host(u"F:\\S"_s), t = drives.host(u"D:\\T\\S"_s);
+        writeFile(f + u"/a.txt"_s, "a", t0);
+        writeFile(f + u"/secret.txt"_s, "s", t0);
+        writeFile(f + u"/Locked/x.txt"_s, "x", t0);
+        writeFile(f + u"/Protected/c.txt"_s, "new", t0);
+        writeFile(f + u"/ReadOnly/d.txt"_s, "d", t0);
+        writeFile(t + u"/Protected/c.txt"_s, "old", t0.addDays(-1));
+        QDir().mkpath(t + u"/ReadOnly"_s);
+        own(root, 0, 0755);
+        for (const QString& dir : {drives.host(u"D:\\T"_s), t, t + u"/Protected"_s})
+            own(dir, nobody, 0755);
+        own(f + u"/secret.txt"_s, 0, 0);
+        own(f + u"/Locked"_s, 0, 0);
+        own(t + u"/Protected/c.txt"_s, 0, 0);
+        own(t + u"/ReadOnly"_s, 0, 0555);
+        own(drives.host(u"C:\\PROG"_s), nobody, 0755);
+
+        const Outcome o = runAsNobody(u"tree"_s, root);
+        QCOMPARE(o.exitCode, 0);
+        // Only the unreadable folder ends its level, with one status and one
+        // record; the refusals of single files pass without a word.
+        QCOMPARE(o.lines.filter(u"status Erro"_s),
+                 QStringList{u"status Erro: 70 - Permissão negada"_s});
+        QVERIFY(o.lines.filter(u"box"_s).isEmpty());
+        QCOMPARE(drives.logRecords(), 1);
+        const auto copied = rawTree(t);
+        QCOMPARE(copied, (std::map<std::string, std::string>{{"Locked/", ""},
+                                                             {"Protected/", ""},
+                                                             {"Protected/c.txt", "old"},
+                                                             {"ReadOnly/", ""},
+                                                             {"a.txt", "a"}}));
+        QVERIFY(o.lines.contains(u"status Copiando De: F:\\S\\READONLY\\d.txt"_s));
+
+        // The run log read-only, a folder, or in a folder that cannot be
+        // written: the same run, no message, the log untouched.
+        QFile::remove(drives.logPath());
+        QDir(t).removeRecursively();
+        QDir(f).removeRecursively();
+        writeFile(f + u"/a.txt"_s, "a", t0);
+        writeFile(f + u"/Locked/x.txt"_s, "x", t0);
+        own(f + u"/Locked"_s, 0, 0);
+        own(drives.host(u"D:\\T"_s), nobody, 0755);
+        QStringList first;
+        for (const QString& log : {u"writable"_s, u"read-only"_s, u"folder"_s, u"unwritable"_s}) {
+            QDir(t).removeRecursively();
+            QFile::remove(drives.logPath());
+            QDir(drives.logPath()).removeRecursively();
+            own(drives.host(u"C:\\PROG"_s), log == u"unwritable"_s ? 0 : nobody, 0755);
+            if (log == u"read-only"_s) {
+                writeFile(drives.logPath(), "kept\r\n");
+                own(drives.logPath(), 0, 0444);
+            } else if (log == u"folder"_s) {
+                QDir().mkpath(drives.logPath());
+            }
+            const QByteArray before = drives.log();
+            const Outcome o = runAsNobody(u"command"_s, root);
+            QCOMPARE(o.exitCode, 0);
+            QVERIFY(o.lines.filter(u"box"_s).isEmpty());
+            QCOMPARE(rawTree(t),
+                     (std::map<std::string, std::string>{{"Locked/", ""}, {"a.txt", "a"}}));
+            if (first.isEmpty()) {
+                first = o.lines;
+                QCOMPARE(drives.logRecords(), 2);
+                QVERIFY(first.last(2).first().startsWith(u"status Cópia Atualizada - "_s));
+            } else {
+                QCOMPARE(o.lines, first);
+                QCOMPARE(drives.log(), before);
+            }
+        }
+    }
+
+    void readOnlyDestinationVolume() {
+        TempDrives drives;
+        writeFile(drives.host(u"F:\\S\\a.txt"_s), "new", t0);
+        writeFile(drives.host(u"F:\\S\\New\\b.txt"_s), "b", t0);
+        const QString d = drives.host(u"D:"_s);
+        Mount tmpfs(d, u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=1m"_s, u"tmpfs"_s});
+        if (!tmpfs.mounted)
+            QSKIP(qPrintable(u"a tmpfs cannot be mounted here: "_s + tmpfs.error));
+        writeFile(drives.host(u"D:\\T\\S\\a.txt"_s), "old", t0.addDays(-1));
+        QVERIFY(succeeds(u"mount"_s, {u"-o"_s, u"remount,ro"_s, d}));
+        CommandRun run;
+        cmdCopy_Click(run.w);
+        QCOMPARE(tree(drives.host(u"D:\\T"_s)), (QStringList{u"S/"_s, u"S/a.txt=old"_s}));
+        QVERIFY(run.box().startsWith(u"Diretório ou drive de destino protegido!"_s));
+        QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 70"_s);
+    }
+
+    void changesUnderARun() {
+        TempDrives drives;
+        const QString s = drives.host(u"F:\\S"_s), t = drives.host(u"D:\\T"_s);
+        writeFile(s + u"/gone.txt"_s, "gone", t0);
+        writeFile(s + u"/shrunk.txt"_s, "shrinking", t0);
+        writeFile(s + u"/grown.txt"_s, "grow", t0);
+        writeFile(s + u"/kept.txt"_s, "kept", t0);
+        writeFile(s + u"/Vanish/v.txt"_s, "v", t0);
+        writeFile(s + u"/Going/g1.txt"_s, "g1", t0);
+        writeFile(s + u"/Going/g2.txt"_s, "g2", t0);
+        writeFile(s + u"/Stay/x.txt"_s, "x", t0);
+        QDir().mkpath(t);
+        // Each change lands after the listing, when its file is shown.
+        RecordingWindow w;
+        w.onWrite = [&](const RecordingWindow::Write& write) {
+            if (!write.value.startsWith(u"Copiando De: "_s))
+                return;
+            QDir(s + u"/Vanish"_s).removeRecursively();
+            if (write.value.endsWith(u"gone.txt"_s))
+                QFile::remove(s + u"/gone.txt"_s);
+            if (write.value.endsWith(u"shrunk.txt"_s))
+                QFile::resize(s + u"/shrunk.txt"_s, 3);
+            if (write.value.endsWith(u"grown.txt"_s))
+                writeFile(s + u"/grown.txt"_s, "grown larger", t0);
+            if (write.value.contains(u"GOING"_s))
+                QDir(s + u"/Going"_s).removeRecursively();
+        };
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(tree(t), (QStringList{u"Going/"_s, u"Stay/"_s, u"Stay/x.txt=x"_s, u"Vanish/"_s,
+                                       u"grown.txt=grown larger"_s, u"kept.txt=kept"_s,
+                                       u"shrunk.txt=shr"_s}));
+        QCOMPARE(w.all(u"Lbl_CopyInfo"_s).filter(u"Erro"_s),
+                 QStringList{u"Erro: 76 - Caminho não encontrado"_s});
+        QCOMPARE(drives.logRecords(), 1);
+
+        // The destination removed under the run: reported as missing.
+        writeFile(s + u"/Sub/y.txt"_s, "y", t0);
+        CommandRun run(u"D:\\U"_s);
+        QDir().mkpath(drives.host(u"D:\\U"_s));
+        run.w.onWrite = [&](const RecordingWindow::Write& write) {
+            if (write.value.startsWith(u"Copiando De: "_s))
+                QDir(drives.host(u"D:\\U\\S"_s)).removeRecursively();
+        };
+        cmdCopy_Click(run.w);
+        QCOMPARE(run.box(), u"Diretório de destino inexistente! (erro 76)"_s);
+        QCOMPARE(tree(drives.host(u"D:\\U"_s)), QStringList{});
+    }
+
+    void fatDestination() {
+        TempDrives drives;
+        QTemporaryDir images;
+        const QString image = images.filePath(u"fat.img"_s), d = drives.host(u"D:"_s);
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(32 << 20));
+        file.close();
+        QString error;
+        if (!succeeds(u"mkfs.vfat"_s, {image}, &error))
+            QSKIP(qPrintable(u"mkfs.vfat (dosfstools) is missing: "_s + error));
+        // The kernel's driver, or the FUSE one where the kernel has none.
+        const auto mount = [&] {
+            auto m = std::make_unique<Mount>(
+                d, u"mount"_s, QStringList{u"-t"_s, u"vfat"_s, u"-o"_s, u"loop"_s, image});
+            if (!m->mounted) {
+                const QString kernel = m->error;
+                m = std::make_unique<Mount>(d, u"fusefat"_s, QStringList{u"-o"_s, u"rw+"_s, image});
+                m->error = kernel + u"; "_s + m->error;
+            }
+            return m;
+        };
+        auto fat = mount();
+        if (!fat->mounted)
+            QSKIP(qPrintable(u"a FAT image cannot be mounted here: "_s + fat->error));
+        QVERIFY(QDir().mkpath(drives.host(u"D:\\T"_s)));
+        for (int i = 0; i < 6; ++i)
+            writeFile(drives.host(u"F:\\S\\%1\\f%2.txt"_s.arg(i % 2 ? u"Sub"_s : u"."_s).arg(i)),
+                      QByteArray::number(i), t0.addSecs(i)); // odd and even seconds
+        CountingFileSystem counting;
+        RecordingWindow w;
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(counting.copies, 6);
+        const QStringList copied = tree(drives.host(u"D:\\T"_s));
+        QCOMPARE(copied, tree(drives.host(u"F:\\S"_s)));
+
+        // Unchanged, after a fresh mount: nothing is copied again.
+        fat.reset();
+        fat = mount();
+        QVERIFY(fat->mounted);
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(counting.copies, 6);
+        // A real change, two seconds later, is still seen.
+        writeFile(drives.host(u"F:\\S\\f2.txt"_s), "changed", t0.addSecs(4));
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(counting.copies, 7);
+        QCOMPARE(readFile(drives.host(u"D:\\T\\f2.txt"_s)), "changed");
+    }
+
+    void namesAndSizes() {
+        TempDrives drives;
+        const QString s = drives.host(u"F:\\S"_s), t = drives.host(u"D:\\T"_s);
+        QDir().mkpath(t);
+        const std::string src = bytes(s);
+        // Names that are not valid UTF-8 defeat QDir's own removal.
+        const auto removeAll = qScopeGuard([&] {
+            fs::remove_all(src);
+            fs::remove_all(bytes(t));
+        });
+        const auto put = [](const std::string& path, const std::string& data) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0 && ::write(fd, data.data(), data.size()) == ssize_t(data.size()));
+            ::close(fd);
+        };
+        fs::create_directories(src + "/Pasta \xc3\xa7\xc3\xa3o/\xff\xfe sub");
+        for (const std::string& name : std::vector<std::string>{
+                 "com espa\xc3\xa7o.txt", "a\xc3\xa7\xc3\xa3o \xc3\xa9 \xc3\xbc.txt",
+                 "\xff\xfe.bin", "-rf", "--help", std::string(251, 'n') + ".txt",
+                 std::string(255, 'x'), "Pasta \xc3\xa7\xc3\xa3o/\xff\xfe sub/-x \xe9.txt"})
+            put(src + '/' + name, name);
+        // 100 levels deep, a file at each.
+        std::string deep = src + "/deep";
+        for (int i = 0; i < 100; ++i) {
+            deep += "/n\xc3\xadvel " + std::to_string(i);
+            fs::create_directories(deep);
+            put(deep + "/f.txt", std::to_string(i));
+        }
+        RecordingWindow w;
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(rawTree(t), rawTree(s));
+        QCOMPARE(rawTree(t).size(), size_t(8 + 2 + 1 + 200));
+
+        // 50,000 files in one folder, then a rerun that copies nothing.
+        const std::string many = src + "/many";
+        fs::create_directory(many);
+        for (int i = 0; i < 50000; ++i)
+            put(many + "/file " + std::to_string(i), std::to_string(i));
+        CountingFileSystem counting;
+        RecordingWindow m;
+        QCOMPARE(copyTree(m), True);
+        QCOMPARE(counting.copies, 50000);
+        QCOMPARE(rawTree(t + u"/many"_s), rawTree(s + u"/many"_s));
+        QCOMPARE(copyTree(m), True);
+        QCOMPARE(counting.copies, 50000);
+    }
+
+    void sparseFileOfThreeGiB() {
+        TempDrives drives;
+        const std::string from = bytes(drives.host(u"F:\\S\\disk.img"_s));
+        const std::string to = bytes(drives.host(u"D:\\T\\disk.img"_s));
+        fs::create_directories(fs::path(from).parent_path());
+        fs::create_directories(fs::path(to).parent_path());
+        const int64_t length = int64_t(3) << 30;
+        const int fd = ::open(from.c_str(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::ftruncate(fd, length) == 0);
+        const std::string data(1 << 20, 'd');
+        for (const int64_t at : {int64_t(0), int64_t(3) << 29, length - (1 << 20)})
+            QCOMPARE(::pwrite(fd, data.data(), data.size(), at), ssize_t(data.size()));
+        ::close(fd);
+        SilentProgress progress;
+        RecordingWindow w;
+        QCOMPARE(copyTree(w), True);
+
+        // Same length, same data where the source has data, holes elsewhere.
+        const auto segments = [](const std::string& path) {
+            std::vector<std::pair<off_t, std::string>> out;
+            const int f = ::open(path.c_str(), O_RDONLY);
+            for (off_t at = 0; (at = ::lseek(f, at, SEEK_DATA)) >= 0;) {
+                const off_t end = ::lseek(f, at, SEEK_HOLE);
+                std::string bytes(size_t(end - at), '\0');
+                if (::pread(f, bytes.data(), bytes.size(), at) != ssize_t(bytes.size()))
+                    break;
+                out.emplace_back(at, std::move(bytes));
+                at = end;
+            }
+            ::close(f);
+            return out;
+        };
+        QCOMPARE(fs::file_size(to), uintmax_t(length));
+        QVERIFY(segments(to) == segments(from));
+        struct stat st {};
+        QCOMPARE(::stat(to.c_str(), &st), 0);
+        QVERIFY(st.st_blocks * 512 < 64 << 20);
+    }
+
+    void killedInTheMiddleOfALargeCopy() {
+        TempDrives drives;
+        const QString t = drives.host(u"D:\\T\\S"_s);
+        const QByteArray big(24 << 20, 'b');
+        writeFile(drives.host(u"F:\\S\\big.bin"_s), big, t0);
+        writeFile(drives.host(u"F:\\S\\Other\\o.txt"_s), "o", t0);
+        writeFile(t + u"/big.bin"_s, "old", t0.addDays(-1));
+        writeFile(t + u"/Other/o.txt"_s, "o", t0);
+        // A leftover of a copy whose source file is gone by now, and one of
+        // a process still alive, whose copy must be left alone.
+        writeFile(t + u"/Other/.pelivor-999999-0badf00d.tmp"_s, "partial");
+        writeFile(t + u"/Other/.pelivor-1-0badf00d.tmp"_s, "live");
+
+        QProcess p;
+        p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, rootOf(drives)});
+        QVERIFY(p.waitForReadyRead(60000));
+        QCOMPARE(p.readAllStandardOutput(), "copying\n");
+        ::kill(pid_t(p.processId()), SIGKILL);
+        QVERIFY(p.waitForFinished(10000));
+
+        // The old copy is intact; the partial one hidden beside it.
+        QCOMPARE(readFile(t + u"/big.bin"_s), "old");
+        QCOMPARE(leftovers(t), 3);
+        // Never taken for a real file, not even when that folder is a source.
+        RecordingWindow w;
+        QDir().mkpath(drives.host(u"D:\\Copy"_s));
+        QCOMPARE(copyTree(w, u"D:\\T\\S"_s, u"D:\\Copy"_s), True);
+        QCOMPARE(tree(drives.host(u"D:\\Copy"_s)),
+                 (QStringList{u"Other/"_s, u"Other/o.txt=o"_s, u"big.bin=old"_s}));
+
+        // The next run removes the leftovers of dead processes where it copies.
+        writeFile(drives.host(u"F:\\S\\Other\\o.txt"_s), "o2", t0.addDays(1));
+        QCOMPARE(copyTree(w, u"F:\\S"_s, u"D:\\T\\S"_s), True);
+        QCOMPARE(tree(t), (QStringList{u"Other/"_s, u"Other/.pelivor-1-0badf00d.tmp=live"_s,
+                                       u"Other/o.txt=o2"_s, u"big.bin=<25165824>"_s}));
+        QCOMPARE(readFile(t + u"/big.bin"_s), big);
+    }
+};
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string_view(argv[1]) == "--child") {
+        QCoreApplication app(argc, argv);
+        return child(QString::fromLocal8Bit(argv[2]), QFile::decodeName(argv[3]));
+    }
+    QApplication app(argc, argv);
+    TestFaults test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_faults.moc"

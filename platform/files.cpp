@@ -414,17 +414,24 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     if (::fchmod(out.fd, st.st_mode & 0777) != 0 && errno != EPERM && errno != ENOSYS &&
         errno != EOPNOTSUPP)
         raiseErrno(errno, Missing::File);
+    // The time goes on before the rename, so the destination never shows a
+    // complete file with a wrong time.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    if (::futimens(out.fd, times) != 0)
+        raiseErrno(errno, Missing::File);
     // close() is where a network or full volume may report a lost write.
     if (::close(out.release()) != 0)
         raiseErrno(errno, Missing::File);
     if (::renameat(toDir.fd(), temp.name.c_str(), toDir.fd(), to.c_str()) != 0)
         raiseErrno(errno, Missing::File);
     temp.placed = true;
-    // The times go on last, both of them: FAT through FUSE stamps a renamed
-    // file anew and ignores a modification time that comes alone.
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::utimensat(toDir.fd(), to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        raiseErrno(errno, Missing::File);
+    // FAT through FUSE stamps a renamed file anew and ignores a modification
+    // time that comes alone: there both times go on again, by name.
+    if (toDir.keepsCoarseTimes()) {
+        const struct timespec both[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(toDir.fd(), to.c_str(), both, AT_SYMLINK_NOFOLLOW) != 0)
+            raiseErrno(errno, Missing::File);
+    }
     return true;
 }
 

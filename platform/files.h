@@ -102,8 +102,8 @@ public:
     virtual void makeDirectory(const Directory& parent, const std::string& name);
 
     // Copies a file safely: into a hidden temporary file beside the
-    // destination, which takes the source's permission bits, is renamed over
-    // the destination and then given the source's modification time. On
+    // destination, which takes the source's permission bits and modification
+    // time and is then renamed over the destination. On
     // failure or when `progress` answers false, the temporary file is removed
     // and the old destination is left untouched. Returns false when
     // cancelled. Holes of a sparse source stay holes. The first copy into a

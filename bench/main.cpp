@@ -74,6 +74,7 @@ public:
         : m_shape(shape), m_runs(runs), m_work(work) {}
 
     void add(Peer peer) { m_peers.push_back(std::move(peer)); }
+    QStringList m_only; // scenarios by number; all when empty
     int main();
 
 private:
@@ -129,22 +130,27 @@ int Bench::main() {
         fs::create_directories(d);
         return d;
     };
+    // The reruns work on the destinations of the last full copies.
+    const auto wanted = [&](int i) {
+        return m_only.isEmpty() || m_only.contains(QString::number(i + 1));
+    };
     for (int r = 0; r < m_runs; ++r)
         for (const Peer& peer : m_peers)
             run(scenarios[0], peer, tree, freshDestination(peer, "-TREE"));
-    for (int r = 0; r < m_runs; ++r)
+    for (int r = 0; r < m_runs && wanted(1); ++r)
         for (const Peer& peer : m_peers)
             run(scenarios[1], peer, tree,
                 destinations / (peer.name.toUpper().toStdString() + "-TREE"));
-    for (int r = 0; r < m_runs; ++r) {
+    for (int r = 0; r < m_runs && wanted(2); ++r) {
         scenarios[2].written = touchOnePercent(m_shape, tree, r);
         for (const Peer& peer : m_peers)
             run(scenarios[2], peer, tree,
                 destinations / (peer.name.toUpper().toStdString() + "-TREE"));
     }
-    for (int r = 0; r < m_runs; ++r)
+    for (int r = 0; r < m_runs && wanted(3); ++r)
         for (const Peer& peer : m_peers)
             run(scenarios[3], peer, large, freshDestination(peer, "-LARGE"));
+    std::erase_if(scenarios, [](const Scenario& s) { return s.runs.empty(); });
 
     print(scenarios);
     return 0;
@@ -219,7 +225,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption work(QStringLiteral("work"),
                                   QStringLiteral("Folder for the trees (a temporary one)."),
                                   QStringLiteral("dir"));
-    parser.addOptions({files, folders, sizes, large, largeSizes, runs, work});
+    const QCommandLineOption tools(
+        QStringLiteral("tools"), QStringLiteral("Tools to run, Pelivor first (pelivor,cp,rsync)."),
+        QStringLiteral("list"), QStringLiteral("pelivor,cp,rsync"));
+    const QCommandLineOption only(QStringLiteral("scenarios"),
+                                  QStringLiteral("Scenarios to time after the full copy: 2 no-op, "
+                                                 "3 1%, 4 large (all)."),
+                                  QStringLiteral("list"));
+    parser.addOptions({files, folders, sizes, large, largeSizes, runs, work, tools, only});
     parser.process(app);
 
     try {
@@ -241,11 +254,21 @@ int main(int argc, char** argv) {
         if (!temporary.isValid())
             throw std::runtime_error("cannot create the work folder");
         Bench bench(shape, runCount, QFile::encodeName(temporary.path()).toStdString());
-        bench.add(pelivorPeer(QStringLiteral("pelivor"), headlessWindow));
-        bench.add(commandPeer(QStringLiteral("cp"), QStringLiteral("cp"),
-                              {QStringLiteral("-ru"), QStringLiteral("--preserve=timestamps")}));
-        bench.add(commandPeer(QStringLiteral("rsync"), QStringLiteral("rsync"),
-                              {QStringLiteral("-rt"), QStringLiteral("--update")}));
+        std::map<QString, Peer> known;
+        for (Peer peer :
+             {pelivorPeer(QStringLiteral("pelivor"), headlessWindow),
+              commandPeer(QStringLiteral("cp"), QStringLiteral("cp"),
+                          {QStringLiteral("-ru"), QStringLiteral("--preserve=timestamps")}),
+              commandPeer(QStringLiteral("rsync"), QStringLiteral("rsync"),
+                          {QStringLiteral("-rt"), QStringLiteral("--update")})})
+            known[peer.name] = peer;
+        if (parser.isSet(only))
+            bench.m_only = parser.value(only).split(QLatin1Char(','));
+        for (const QString& name : parser.value(tools).split(QLatin1Char(','))) {
+            if (!known.contains(name))
+                throw std::runtime_error("unknown tool: " + name.toStdString());
+            bench.add(known[name]);
+        }
         return bench.main();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pelivor-bench: FAILED: %s\n", e.what());

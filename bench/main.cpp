@@ -86,6 +86,8 @@ private:
     int m_runs;
     fs::path m_work;
     std::vector<Peer> m_peers;
+    const QString m_titles[4] = {QStringLiteral("full copy"), QStringLiteral("no-op rerun"),
+                                 QStringLiteral("1% rerun"), QStringLiteral("large files")};
 };
 
 void Bench::run(Scenario& s, const Peer& peer, const fs::path& source,
@@ -120,10 +122,10 @@ int Bench::main() {
     const TreeSizes sizes = buildTree(m_shape, tree, large);
     const Amount all{sizes.small.files + sizes.large.files, sizes.small.bytes + sizes.large.bytes};
 
-    std::vector<Scenario> scenarios{{QStringLiteral("full copy"), all, all, {}},
-                                    {QStringLiteral("no-op rerun"), all, {}, {}},
-                                    {QStringLiteral("1% rerun"), all, {}, {}},
-                                    {QStringLiteral("large files"), sizes.large, sizes.large, {}}};
+    std::vector<Scenario> scenarios{{m_titles[0], all, all, {}},
+                                    {m_titles[1], all, {}, {}},
+                                    {m_titles[2], all, {}, {}},
+                                    {m_titles[3], sizes.large, sizes.large, {}}};
     const auto freshDestination = [&](const Peer& peer, const char* what) {
         const fs::path d = destinations / (peer.name.toUpper().toStdString() + what);
         fs::remove_all(d);
@@ -192,6 +194,35 @@ void Bench::print(const std::vector<Scenario>& scenarios) const {
                .arg(mib(double(peak)), 0, 'f', 1);
     out << QStringLiteral("(files/s: files in the tree per second; MB/s: MiB that had to be copied "
                           "per second)\n");
+
+    // The targets: Pelivor's median time over the peer's, at most this much.
+    struct Target {
+        int scenario;
+        const char* peer;
+        double limit;
+    };
+    const Target targets[] = {{0, "cp", 1.10},   {0, "rsync", 0.6}, {1, "cp", 1.25},
+                              {1, "rsync", 0.6}, {2, "cp", 1.15},   {3, "cp", 1 / 0.95}};
+    out << QStringLiteral("\nTargets (Pelivor's time over the tool's):\n");
+    for (const Target& t : targets) {
+        const QString peer = QLatin1String(t.peer);
+        const auto s = std::find_if(scenarios.begin(), scenarios.end(), [&](const Scenario& s) {
+            return s.title == m_titles[t.scenario];
+        });
+        if (s == scenarios.end() || !s->runs.contains(peer) || !s->runs.contains(ours.name))
+            continue;
+        const double ratio = s->runs.at(ours.name).median() / s->runs.at(peer).median();
+        out << QStringLiteral("  %1 vs %2: %3 (at most %4) %5\n")
+                   .arg(s->title, peer)
+                   .arg(ratio, 0, 'f', 2)
+                   .arg(t.limit, 0, 'f', 2)
+                   .arg(ratio <= t.limit ? QStringLiteral("met") : QStringLiteral("MISSED"));
+    }
+    if (ours.inProcess)
+        out << QStringLiteral("  peak memory: %1 MiB (at most 64) %2\n")
+                   .arg(mib(double(peak)), 0, 'f', 1)
+                   .arg(peak <= (int64_t(64) << 20) ? QStringLiteral("met")
+                                                    : QStringLiteral("MISSED"));
 }
 
 } // namespace

@@ -3,13 +3,11 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/events.h"
-#include "platform/lookahead.h"
 #include "platform/messagebox.h"
 #include "platform/progresswindow.h"
 
 #include <QFile>
 #include <functional>
-#include <optional>
 
 namespace TRAVO1 {
 
@@ -92,14 +90,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         }
         CurrentName.clear(); // the listing's end
 
-        // File scan. Attributes and probes are read ahead; each is still
-        // taken, and fails, at its place in the scan.
-        std::vector<const std::string*> files;
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (!entries[i].directory && matchesPattern(names[i], pattern))
-                files.push_back(&entries[i].name);
-        std::optional<MetadataAhead> ahead(std::in_place, sourceDir, destDir, std::move(files));
-        size_t taken = 0;
+        // File scan.
         pumpEvents();
         bool recording = false; // record-and-continue, from the first file on
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -107,7 +98,6 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             const QString& name = names[i];
             if (entry.directory || !matchesPattern(name, pattern))
                 continue;
-            const size_t file = taken++;
             CurrentName = name;
             if (stopRequested())
                 return False;
@@ -115,7 +105,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             FileInfo from{};
             bool isDirectory = false;
             const auto readAttributes = [&] {
-                from = ahead->attributes(file);
+                from = fs.attributes(sourceDir, entry.name);
                 isDirectory = from.attributes & AttrDirectory;
             };
             // While recording, a failed test counts as passed: the entry is skipped.
@@ -135,7 +125,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
             // Up-to-date test: the probe leaves 0 when the destination exists.
             FileInfo to{};
-            resumeNext([&] { to = ahead->probe(file); });
+            resumeNext([&] { to = fs.probe(destDir, entry.name); });
             if (Err().number == 0) {
                 if (to.length == 0 && from.length != 0) {
                     // An empty copy of a file that is not empty: the last run
@@ -162,7 +152,6 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         CurrentName.clear();
         if (stopRequested())
             return False;
-        ahead.reset();
         entries = {}; // deep trees keep only the subfolder names of each open level
         names = {};
 

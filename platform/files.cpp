@@ -235,38 +235,17 @@ std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& patt
 
 FileInfo FileSystem::attributes(const Directory& dir, const std::string& name) {
     dir.require();
-    FileInfo info;
-    if (const int32_t error = hostAttributes(dir.fd(), name.c_str(), info))
-        raiseError(error);
-    return info;
+    struct stat st {};
+    if (::fstatat(dir.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        raiseErrno(errno, Missing::File);
+    return infoOf(st);
 }
 
 FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
     dir.require();
-    FileInfo info;
-    if (const int32_t error = hostProbe(dir.fd(), name.c_str(), info))
-        raiseError(error);
-    return info;
-}
-
-int32_t hostAttributes(int dirFd, const char* name, FileInfo& info) {
-    struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errorFromErrno(errno, Missing::File);
-    info = infoOf(st);
-    return 0;
-}
-
-int32_t hostProbe(int dirFd, const char* name, FileInfo& info) {
     // Non-blocking, so that a FIFO by that name cannot hang the run.
-    const Fd f{::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
-    struct stat st {};
-    if (f.fd < 0 || ::fstat(f.fd, &st) != 0)
-        return errorFromErrno(errno, Missing::File);
-    if (!S_ISREG(st.st_mode))
-        return ErrPathFileAccess;
-    info = infoOf(st);
-    return 0;
+    const Fd f{::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    return infoOf(regularFile(f));
 }
 
 void FileSystem::makeDirectory(const std::string& path) {

@@ -126,12 +126,6 @@ private:
     std::vector<std::string> m_temporaryFiles; // host paths of copies under way
 };
 
-// The host's attribute query and probe (see FileSystem) without raising:
-// they fill `info` and return 0, or return the error number. Safe on any
-// thread: they touch no shared state.
-int32_t hostAttributes(int dirFd, const char* name, FileInfo& info);
-int32_t hostProbe(int dirFd, const char* name, FileInfo& info);
-
 // A directory listing by drive path, as "D:\BACKUP\DADOS" or "C:\A\*.TXT":
 // the part after the last "\" is the name pattern. A missing directory
 // raises 76; no match gives an empty list.

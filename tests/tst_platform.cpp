@@ -6,7 +6,6 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/events.h"
-#include "platform/lookahead.h"
 #include "platform/progresswindow.h"
 #include "platform/regional.h"
 
@@ -14,8 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProgressDialog>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <sys/stat.h>
@@ -170,53 +167,6 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(to + u"/big.dat"_s).lastModified(), when);
         QCOMPARE(QFile::permissions(to + u"/big.dat"_s), QFile::permissions(from + u"/big.dat"_s));
         QCOMPARE(tree(to), QStringList{u"big.dat=<3145745>"_s});
-    }
-
-    void metadataReadAhead() {
-        QTemporaryDir root;
-        const QString from = root.path() + u"/from"_s, to = root.path() + u"/to"_s;
-        std::vector<std::string> names;
-        for (int i = 0; i < 12; ++i) {
-            const QString name = u"f%1.txt"_s.arg(i);
-            names.push_back(name.toStdString());
-            if (i != 3) // missing in the source
-                writeFile(from + u'/' + name, QByteArray(i, 'x'));
-            if (i % 2 == 0) // present in the destination
-                writeFile(to + u'/' + name, "old");
-        }
-        QVERIFY(QDir().mkpath(to + u"/f5.txt"_s)); // a folder where a file belongs
-        QCOMPARE(::mkfifo(QFile::encodeName(to + u"/f7.txt"_s).constData(), 0644), 0);
-        FileSystem& fs = FileSystem::get();
-        const Directory fromDir = fs.openDirectory(from.toStdString());
-        const Directory toDir = fs.openDirectory(to.toStdString());
-        std::vector<const std::string*> list;
-        for (const std::string& name : names)
-            list.push_back(&name);
-        // The error number recorded on this thread, and what was read.
-        const auto outcome = [](const std::function<FileInfo()>& call) {
-            FileInfo info;
-            const int32_t error = failureOf([&] { info = call(); });
-            return u"%1 %2 %3 %4"_s.arg(error)
-                .arg(info.attributes)
-                .arg(info.length)
-                .arg(info.modified);
-        };
-        QStringList direct, ahead;
-        for (const std::string& name : names)
-            direct << outcome([&] { return fs.attributes(fromDir, name); })
-                   << outcome([&] { return fs.probe(toDir, name); });
-        {
-            MetadataAhead read(fromDir, toDir, list);
-            for (size_t i = 0; i < names.size(); ++i)
-                ahead << outcome([&] { return read.attributes(i); })
-                      << outcome([&] { return read.probe(i); });
-        }
-        QCOMPARE(ahead, direct);
-        QCOMPARE(direct.filter(QRegularExpression(u"^53 "_s)).size(), 5); // 4 probes, 1 source
-        QCOMPARE(direct.filter(QRegularExpression(u"^75 "_s)).size(), 2);
-        // A level left after its first file stops the reader.
-        MetadataAhead early(fromDir, toDir, list);
-        QCOMPARE(early.attributes(0).length, 0);
     }
 
     void eventPump() {

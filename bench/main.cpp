@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <map>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -136,9 +137,19 @@ int Bench::main() {
     const auto wanted = [&](int i) {
         return m_only.isEmpty() || m_only.contains(QString::number(i + 1));
     };
-    for (int r = 0; r < m_runs; ++r)
+    for (int r = 0; r < m_runs; ++r) {
+        // The round's destinations are cleared before any of its runs, and
+        // the file system is given time to forget: it allocates new inodes
+        // around the ones freed in the last seconds, which would weigh on
+        // whichever tool comes right after a removal.
+        std::vector<fs::path> fresh;
         for (const Peer& peer : m_peers)
-            run(scenarios[0], peer, tree, freshDestination(peer, "-TREE"));
+            fresh.push_back(freshDestination(peer, "-TREE"));
+        ::sync();
+        std::this_thread::sleep_for(std::chrono::seconds(6));
+        for (size_t i = 0; i < m_peers.size(); ++i)
+            run(scenarios[0], m_peers[i], tree, fresh[i]);
+    }
     for (int r = 0; r < m_runs && wanted(1); ++r)
         for (const Peer& peer : m_peers)
             run(scenarios[1], peer, tree,

@@ -1,11 +1,11 @@
-# The two commands of the README: `make run` and `make test`.
+# The commands of the README: `make run`, `make test` and `make bench`.
 # Each installs what is missing, configures, builds and runs.
 
 RELEASE_DIR := build/release
 TEST_DIR    := build/test
 JOBS        ?= $(shell nproc)
 
-.PHONY: run test deps build build-test format clean
+.PHONY: run test bench deps build build-test format clean
 
 deps:
 	@sh scripts/install-deps
@@ -16,6 +16,10 @@ build: deps
 
 run: build
 	$(RELEASE_DIR)/app/pelivor
+
+# Pelivor against cp and rsync on a generated tree; BENCH_ARGS="--files 100000" etc.
+bench: build
+	$(RELEASE_DIR)/bench/pelivor-bench $(BENCH_ARGS)
 
 build-test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELIVOR_SANITIZE=ON

@@ -113,7 +113,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                           : (readAttributes(), isDirectory))
                 continue;
 
-            pumpEvents();
+            pumpEventsIfDue();
             const QString target = QStringLiteral("Para: ") + dest + name;
             w.setLblCopyInfo(QStringLiteral("Copiando De: ") + source + name);
             w.setLblCopyInfo2(target);
@@ -155,9 +155,9 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             }
             const int32_t n = Err().number;
             if (n != 0 && n != ErrPermissionDenied) {
-                pumpEvents();
+                pumpEventsIfDue();
                 resumeNext(copy);
-                pumpEvents();
+                pumpEventsIfDue();
             }
             diskFull = diskFull || fullDisk;
             if (stopRequested())

@@ -3,14 +3,32 @@
 #include "platform/files.h"
 
 #include <QCoreApplication>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 namespace platform {
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point& lastDispatch() {
+    static Clock::time_point at;
+    return at;
+}
+
+} // namespace
+
 void pumpEvents() {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+    lastDispatch() = Clock::now();
+}
+
+void pumpEventsIfDue() {
+    if (Clock::now() - lastDispatch() >= std::chrono::milliseconds(2))
+        pumpEvents();
 }
 
 void endProgram() {

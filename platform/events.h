@@ -6,6 +6,12 @@ namespace platform {
 // Dispatches the pending window events, key presses included.
 void pumpEvents();
 
+// The same for loops that pump once per item, where a poll of the window
+// system per item would cost more than the item: dispatches only when the
+// last dispatch is at least 2 ms old, so a key press still gets through
+// within a few milliseconds and the window stays as responsive.
+void pumpEventsIfDue();
+
 // Ends the program at once: nothing further runs. A copy under way leaves
 // no temporary file behind.
 [[noreturn]] void endProgram();

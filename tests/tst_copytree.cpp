@@ -195,6 +195,17 @@ private Q_SLOTS:
         // While a file is shown: that file is still copied, no other.
         QCOMPARE(run([&](RecordingWindow& w) { w.onWrite = stopAt(u"Copiando"_s); }),
                  std::pair(False, 1));
+        // ESC pressed while a file is shown reaches the pump before its copy:
+        // that file is still copied, no other.
+        QCOMPARE(run([](RecordingWindow& w) {
+                     w.onWrite = [](const RecordingWindow::Write& write) {
+                         if (!write.value.startsWith(u"Copiando"_s))
+                             return;
+                         QTimer::singleShot(0, [] { StopFlag = 1; });
+                         QTest::qSleep(3); // the pump is due again
+                     };
+                 }),
+                 std::pair(False, 1));
         // After a level's file scan (here empty): its subfolders are not entered.
         QCOMPARE(run(inPump, u"*.none"_s), std::pair(False, 0));
         QCOMPARE(tree(t), QStringList{});

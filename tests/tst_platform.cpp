@@ -6,11 +6,15 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/events.h"
+#include "platform/progresswindow.h"
 #include "platform/regional.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -163,6 +167,42 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(to + u"/big.dat"_s).lastModified(), when);
         QCOMPARE(QFile::permissions(to + u"/big.dat"_s), QFile::permissions(from + u"/big.dat"_s));
         QCOMPARE(tree(to), QStringList{u"big.dat=<3145745>"_s});
+    }
+
+    void eventPump() {
+        int dispatched = 0;
+        const auto post = [&] { QTimer::singleShot(0, [&] { ++dispatched; }); };
+        post();
+        pumpEvents();
+        QCOMPARE(dispatched, 1);
+        // A loop's pump lets events through once the last dispatch is 2 ms old...
+        post();
+        QTest::qSleep(3);
+        pumpEventsIfDue();
+        QCOMPARE(dispatched, 2);
+        // ...and a loop that pumps all the time never starves them.
+        post();
+        for (int i = 0; dispatched < 3 && i < 100000000; ++i)
+            pumpEventsIfDue();
+        QCOMPARE(dispatched, 3);
+    }
+
+    void progressWindow() {
+        const auto dialogs = [] {
+            QStringList labels;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QProgressDialog*>(w))
+                    labels << d->labelText();
+            return labels;
+        };
+        {
+            const auto window = ProgressWindow::open(u"big.dat"_s);
+            QVERIFY(window->update(0));
+            QTest::qSleep(60); // a copy that lasts gets its window
+            QVERIFY(window->update(40));
+            QCOMPARE(dialogs(), QStringList{u"Copiando big.dat"_s});
+        }
+        QCOMPARE(dialogs(), QStringList{});
     }
 
     void regionalFormats() {

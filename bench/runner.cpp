@@ -1,0 +1,100 @@
+#include "bench/runner.h"
+
+#include "engine/copycommand.h"
+#include "platform/drives.h"
+#include "platform/messagebox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+
+class HeadlessWindow : public TRAVO1::WindowModel {
+public:
+    HeadlessWindow(QString from, QString to) : m_from(std::move(from)), m_to(std::move(to)) {}
+
+    QString txtFrom() const override { return m_from; }
+    QString txtTo() const override { return m_to; }
+    QString txtPattern() const override { return QStringLiteral("*.*"); }
+    int16_t chkRecourse() const override { return 1; }
+    void setCmdCopyEnabled(bool enabled) override { m_copyEnabled = enabled; }
+    void setLabel12Visible(bool visible) override { m_hintVisible = visible; }
+    void setLblHoraIni(const QString& caption) override { m_start = caption; }
+    void setLblHoraFin(const QString& caption) override { m_end = caption; }
+    void setLblCopyInfo(const QString& caption) override { m_status = caption; }
+    QString lblCopyInfo() const override { return m_status; }
+    void repaintLblCopyInfo() override {}
+    void setLblCopyInfo2(const QString& caption) override { m_target = caption; }
+    void setCaption(const QString& caption) override { m_title = caption; }
+    void setLblCopyInfo1Flood(int16_t percent) override { m_flood = percent; }
+    void setMousePointer(int pointer) override { m_pointer = pointer; }
+    QWidget* owner() const override { return nullptr; }
+
+private:
+    QString m_from, m_to, m_start, m_end, m_status, m_target, m_title;
+    bool m_copyEnabled = true, m_hintVisible = false;
+    int16_t m_flood = 0;
+    int m_pointer = 0;
+};
+
+QString drivePath(const std::string& hostPath) {
+    return platform::DriveTable::current().toDrivePath(hostPath);
+}
+
+} // namespace
+
+std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const QString& to) {
+    return std::make_unique<HeadlessWindow>(from, to);
+}
+
+Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
+    Peer peer;
+    peer.name = name;
+    peer.verified = true;
+    peer.inProcess = true;
+    peer.copy = [makeWindow](const std::string& source, const std::string& destination) {
+        const auto window = makeWindow(drivePath(source), drivePath(destination));
+        TRAVO1::cmdCopy_Click(*window);
+        const QString status = window->lblCopyInfo();
+        if (!status.startsWith(QStringLiteral("Cópia Atualizada")))
+            throw std::runtime_error("Pelivor ended with \"" + status.toStdString() + '"');
+    };
+    return peer;
+}
+
+Peer commandPeer(const QString& name, const QString& program, const QStringList& arguments) {
+    Peer peer;
+    peer.name = name;
+    peer.copy = [program, arguments](const std::string& source, const std::string& destination) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(program, arguments + QStringList{QFile::decodeName(source.c_str()),
+                                                       QFile::decodeName(destination.c_str())});
+        if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+            process.exitCode() != 0)
+            throw std::runtime_error(program.toStdString() +
+                                     " failed: " + process.errorString().toStdString());
+    };
+    return peer;
+}
+
+void installDrives(const std::string& programDrive, const std::string& sources,
+                   const std::string& destinations) {
+    using platform::Drive;
+    QDir().mkpath(QFile::decodeName((programDrive + "/PROG").c_str()));
+    platform::DriveTable::install(platform::DriveTable({
+        Drive{QLatin1Char('C'), programDrive, QStringLiteral("programa")},
+        Drive{QLatin1Char('D'), destinations, QStringLiteral("destinos")},
+        Drive{QLatin1Char('S'), sources, QStringLiteral("origens")},
+    }));
+    platform::setProgramFolder(QStringLiteral("C:\\PROG"));
+    platform::MessageBox::install([](const platform::MessageRequest& box) -> int {
+        throw std::runtime_error("message box: " + box.prompt.toStdString());
+    });
+}
+
+} // namespace bench

@@ -1,0 +1,46 @@
+#pragma once
+// The peers that the benchmark times side by side. Each copies a source
+// folder into a destination folder, the copy landing in
+// destination/<source's name>, as `cp -r` and `rsync -r` place it.
+
+#include "engine/jobstate.h"
+
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace bench {
+
+struct Peer {
+    QString name;
+    // Copies one tree; raises std::runtime_error when the tool fails.
+    std::function<void(const std::string& source, const std::string& destination)> copy;
+    bool verified = false;  // its destination is compared with the source after each run
+    bool inProcess = false; // its peak resident memory is the benchmark's own
+};
+
+// Makes the window a Pelivor run works through, with its source and
+// destination texts set to these drive paths.
+using WindowFactory =
+    std::function<std::unique_ptr<TRAVO1::WindowModel>(const QString& from, const QString& to)>;
+
+// A window model without widgets: it holds the inputs and keeps the status
+// texts as a run writes them.
+std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const QString& to);
+
+// Pelivor's Copy command through the window that `makeWindow` gives; a run
+// that does not end on "Cópia Atualizada" fails. Host folders become drive
+// paths through the drive table in force.
+Peer pelivorPeer(const QString& name, WindowFactory makeWindow);
+
+// An external command; the source and destination folders follow `arguments`.
+Peer commandPeer(const QString& name, const QString& program, const QStringList& arguments);
+
+// The drives of the Pelivor runs: C: holds the program's folder C:\PROG (and
+// its Log.txt), S: the sources, D: the destinations. Any message box fails
+// the run, as it would stop a real one.
+void installDrives(const std::string& programDrive, const std::string& sources,
+                   const std::string& destinations);
+
+} // namespace bench

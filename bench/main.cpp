@@ -182,20 +182,24 @@ void Bench::print(const std::vector<Scenario>& scenarios) const {
                .arg(m_shape.largeMinBytes >> 20)
                .arg(m_shape.largeMaxBytes >> 20)
                .arg(m_runs);
-    out << QStringLiteral("| scenario | tool | median s | files/s | MB/s | Pelivor ÷ tool |\n");
-    out << QStringLiteral("|---|---|---:|---:|---:|---:|\n");
+    out << QStringLiteral(
+        "| scenario | tool | median s | files/s | MB/s | Pelivor ÷ tool | peak MiB |\n");
+    out << QStringLiteral("|---|---|---:|---:|---:|---:|---:|\n");
     const Peer& ours = m_peers.front();
     for (const Scenario& s : scenarios) {
         const double pelivor = s.runs.at(ours.name).median();
         for (const Peer& peer : m_peers) {
             const double t = s.runs.at(peer.name).median();
-            out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |\n")
+            out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
                        .arg(s.title, peer.name)
                        .arg(t, 0, 'f', 3)
                        .arg(t > 0 ? double(s.walked.files) / t : 0, 0, 'f', 0)
                        .arg(t > 0 ? mib(double(s.written.bytes)) / t : 0, 0, 'f', 1)
                        .arg(&peer == &ours ? QStringLiteral("")
-                                           : QString::number(pelivor / t, 'f', 2));
+                                           : QString::number(pelivor / t, 'f', 2))
+                       .arg(peer.inProcess
+                                ? QString::number(mib(double(s.runs.at(peer.name).peak)), 'f', 1)
+                                : QString());
         }
     }
     int64_t peak = 0;

@@ -94,6 +94,8 @@ private:
 void Bench::run(Scenario& s, const Peer& peer, const fs::path& source,
                 const fs::path& destination) {
     ::sync(); // earlier runs' write-back must not land on this one
+    if (peer.prepare)
+        peer.prepare(source.string(), destination.string());
     if (peer.inProcess)
         resetPeakMemory();
     const auto start = std::chrono::steady_clock::now();
@@ -272,7 +274,9 @@ int main(int argc, char** argv) {
                                   QStringLiteral("Folder for the trees (a temporary one)."),
                                   QStringLiteral("dir"));
     const QCommandLineOption tools(
-        QStringLiteral("tools"), QStringLiteral("Tools to run, Pelivor first (pelivor,cp,rsync)."),
+        QStringLiteral("tools"),
+        QStringLiteral("Tools to run, Pelivor first (pelivor,cp,rsync; also window, "
+                       "Pelivor through its real main window)."),
         QStringLiteral("list"), QStringLiteral("pelivor,cp,rsync"));
     const QCommandLineOption only(QStringLiteral("scenarios"),
                                   QStringLiteral("Scenarios to time after the full copy: 2 no-op, "
@@ -303,6 +307,7 @@ int main(int argc, char** argv) {
         std::map<QString, Peer> known;
         for (Peer peer :
              {pelivorPeer(QStringLiteral("pelivor"), headlessWindow),
+              pelivorPeer(QStringLiteral("window"), mainWindow),
               commandPeer(QStringLiteral("cp"), QStringLiteral("cp"),
                           {QStringLiteral("-ru"), QStringLiteral("--preserve=timestamps")}),
               commandPeer(QStringLiteral("rsync"), QStringLiteral("rsync"),

@@ -2,7 +2,9 @@
 
 #include "engine/copycommand.h"
 #include "platform/drives.h"
+#include "platform/events.h"
 #include "platform/messagebox.h"
+#include "ui/frm_copy.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,15 +53,29 @@ std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const Q
     return std::make_unique<HeadlessWindow>(from, to);
 }
 
+std::unique_ptr<TRAVO1::WindowModel> mainWindow(const QString& from, const QString& to) {
+    auto form = std::make_unique<Frm_Copy>();
+    form->ui.txtFrom->setText(from);
+    form->ui.txtTo->setText(to);
+    form->ui.chkRecourse->setValue(1);
+    form->show();
+    platform::pumpEvents(); // painted once, as a window on the screen already is
+    return form;
+}
+
 Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
     Peer peer;
     peer.name = name;
     peer.verified = true;
     peer.inProcess = true;
-    peer.copy = [makeWindow](const std::string& source, const std::string& destination) {
-        const auto window = makeWindow(drivePath(source), drivePath(destination));
-        TRAVO1::cmdCopy_Click(*window);
-        const QString status = window->lblCopyInfo();
+    const auto window = std::make_shared<std::unique_ptr<TRAVO1::WindowModel>>();
+    peer.prepare = [makeWindow, window](const std::string& source, const std::string& destination) {
+        window->reset();
+        *window = makeWindow(drivePath(source), drivePath(destination));
+    };
+    peer.copy = [window](const std::string&, const std::string&) {
+        TRAVO1::cmdCopy_Click(**window);
+        const QString status = (*window)->lblCopyInfo();
         if (!status.startsWith(QStringLiteral("Cópia Atualizada")))
             throw std::runtime_error("Pelivor ended with \"" + status.toStdString() + '"');
     };

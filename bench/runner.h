@@ -16,6 +16,9 @@ struct Peer {
     QString name;
     // Copies one tree; raises std::runtime_error when the tool fails.
     std::function<void(const std::string& source, const std::string& destination)> copy;
+    // Runs untimed before each copy: what a real program has ready before
+    // the operator presses "Copiar", such as its window.
+    std::function<void(const std::string& source, const std::string& destination)> prepare;
     bool verified = false;  // its destination is compared with the source after each run
     bool inProcess = false; // its peak resident memory is the benchmark's own
 };
@@ -28,6 +31,10 @@ using WindowFactory =
 // A window model without widgets: it holds the inputs and keeps the status
 // texts as a run writes them.
 std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const QString& to);
+
+// The program's real main window, offscreen, its source and destination
+// texts set: the same run, with every status text going into its labels.
+std::unique_ptr<TRAVO1::WindowModel> mainWindow(const QString& from, const QString& to);
 
 // Pelivor's Copy command through the window that `makeWindow` gives; a run
 // that does not end on "Cópia Atualizada" fails. Host folders become drive

@@ -204,7 +204,52 @@ void Label::setBuddyControl(QWidget* control) {
 
 void Label::setCaption(const QString& caption) {
     m_caption = caption;
-    QLabel::setText(caption);
+    if (m_throttle)
+        m_throttle->changed();
+    else
+        QLabel::setText(caption);
+}
+
+void Label::refresh() {
+    flush();
+    repaint();
+}
+
+void Label::setLive(int intervalMs) {
+    m_throttle = new Throttle([this] { QLabel::setText(m_caption); }, intervalMs, this);
+}
+
+void Label::flush() {
+    if (m_throttle)
+        m_throttle->flush();
+}
+
+Throttle::Throttle(std::function<void()> show, int intervalMs, QObject* parent)
+    : QObject(parent), m_show(std::move(show)), m_interval(intervalMs) {
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_show();
+        m_shown.start();
+    });
+}
+
+void Throttle::changed() {
+    if (m_timer.isActive())
+        return; // shown when the interval is over
+    if (!m_shown.isValid() || m_shown.elapsed() >= m_interval) {
+        m_show();
+        m_shown.start();
+        return;
+    }
+    m_timer.start(int(m_interval - m_shown.elapsed()));
+}
+
+void Throttle::flush() {
+    if (!m_timer.isActive())
+        return;
+    m_timer.stop();
+    m_show();
+    m_shown.start();
 }
 
 CheckBox::CheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent) {

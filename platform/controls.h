@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QRect>
 #include <QTimer>
+#include <functional>
 
 namespace platform {
 
@@ -85,6 +87,24 @@ private:
     QString m_path;
 };
 
+// Shows the latest of a fast-changing value at most once per interval: the
+// first change at once, later ones when the interval is over. A screen shows
+// no more anyway, and a copy that writes a status text per file then pays
+// for a few paints a second instead of one per event pump.
+class Throttle : public QObject {
+    Q_OBJECT
+public:
+    Throttle(std::function<void()> show, int intervalMs, QObject* parent);
+    void changed();
+    void flush(); // shows a pending change now
+
+private:
+    std::function<void()> m_show;
+    int m_interval;
+    QTimer m_timer;
+    QElapsedTimer m_shown;
+};
+
 class Label : public QLabel {
     Q_OBJECT
 public:
@@ -92,12 +112,18 @@ public:
     explicit Label(QWidget* parent) : Label(QString(), parent) {}
     QString caption() const { return m_caption; }
     void setCaption(const QString& caption);
-    void refresh() { repaint(); } // paints at once, not at the next event pump
+    // Paints the caption at once, not at the next event pump.
+    void refresh();
     // The control that the caption's access key leads to.
     void setBuddyControl(QWidget* control);
+    // For a status line that changes per file: its caption is kept at once
+    // and shown at most every `intervalMs`.
+    void setLive(int intervalMs);
+    void flush();
 
 private:
     QString m_caption; // with its "&" access-key marks
+    Throttle* m_throttle = nullptr;
 };
 
 class TextBox : public QLineEdit {

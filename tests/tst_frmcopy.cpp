@@ -210,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(c.Label11->text(), u"Livre: 1,50 MBytes"_s);
         QVERIFY(!c.cmdCopy->isEnabled());
         QCOMPARE(t.boxes.boxes.size(), size_t(1));
-        QCOMPARE(c.Lbl_CopyInfo->text(), u"Erro na execução da cópia. 68"_s);
+        QCOMPARE(c.Lbl_CopyInfo->caption(), u"Erro na execução da cópia. 68"_s);
         QCOMPARE(t.drives.logRecords(), 1);
         QCOMPARE(Err().number, 0);
     }
@@ -235,7 +235,7 @@ private Q_SLOTS:
         c.Drive2->setDrive(u"D:"_s);
         QCOMPARE(c.Label11->text(), u"Livre: 879.609.302,22 MBytes"_s);
         QCOMPARE(c.txtTo->text(), u"D:\\"_s);
-        QCOMPARE(c.Lbl_CopyInfo->text(), u"Erro na execução da cópia. 6"_s);
+        QCOMPARE(c.Lbl_CopyInfo->caption(), u"Erro na execução da cópia. 6"_s);
         QCOMPARE(t.boxes.boxes.size(), size_t(1));
         // A failed query shows zero without a word.
         t.queryWorks = false;
@@ -336,7 +336,7 @@ private Q_SLOTS:
             QVERIFY2(entry.endsWith(u"=data"_s) || entry == u"cad.dat=cad"_s ||
                          entry.startsWith(u"SUB"_s),
                      qPrintable(entry));
-        QVERIFY(!f.ui.Lbl_CopyInfo->text().startsWith(u"Cópia Atualizada"_s));
+        QVERIFY(!f.ui.Lbl_CopyInfo->caption().startsWith(u"Cópia Atualizada"_s));
     }
 
     void wholeRunThroughTheWindow() {
@@ -369,7 +369,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
         QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\SUB\\mov.dat"_s)), QByteArray("mov"));
         const QString done = u"Cópia Atualizada - "_s + dateText();
-        QCOMPARE(c.Lbl_CopyInfo->text(), done);
+        QCOMPARE(c.Lbl_CopyInfo->caption(), done);
         QCOMPARE(f.windowTitle(), done);
         QVERIFY(c.lblHoraFin->text().startsWith(u"Horário Final:"_s));
         QVERIFY(c.cmdCopy->isEnabled() && !c.Label12->isVisible());

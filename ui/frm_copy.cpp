@@ -23,6 +23,8 @@ namespace {
 // Client area 8175 x 4755 twips.
 constexpr int ClientWidth = 545;
 constexpr int ClientHeight = 317;
+// How often the per-file texts reach the screen during a run.
+constexpr int RefreshMs = 30;
 
 QFont arial(bool bold) {
     QFont font;
@@ -44,6 +46,7 @@ Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args
     auto* control = new Control(std::forward<Args>(args)..., parent);
     control->setObjectName(QLatin1String(name));
     control->setGeometry(geometry);
+    control->setFixedSize(geometry.size()); // no layout work when a text changes
     return control;
 }
 
@@ -88,6 +91,11 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     setWindowIcon(programIcon());
     setFont(arial(false));
     createControls();
+    // The engine writes these once per file; the screen shows a few a second.
+    m_caption = windowTitle();
+    m_titleThrottle = new Throttle([this] { setWindowTitle(m_caption); }, RefreshMs, this);
+    ui.Lbl_CopyInfo->setLive(RefreshMs);
+    ui.Lbl_CopyInfo2->setLive(RefreshMs);
 
     connect(ui.Drive1, &DriveListBox::change, this, &Frm_Copy::Drive1_Change);
     connect(ui.Dir1, &DirListBox::change, this, &Frm_Copy::Dir1_Change);
@@ -178,7 +186,7 @@ void Frm_Copy::createControls() {
     // stands in for it is wider, a box may use the frame's free width.
     for (QWidget* w : {c.Check1, c.chkRecourse, c.Check4}) {
         w->setFont(optionFont);
-        w->resize(std::max(w->width(), c.Frame1->width() - w->x() - 4), w->height());
+        w->setFixedWidth(std::max(w->width(), c.Frame1->width() - w->x() - 4));
     }
     for (QWidget* w : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
         setTextColour(w, highlight);
@@ -352,6 +360,10 @@ void Frm_Copy::cmdCopy_Click() {
     m_copyEnabledAfterRun = ui.cmdCopy->isEnabled();
     TRAVO1::cmdCopy_Click(*this);
     ui.cmdCopy->setEnabled(m_copyEnabledAfterRun);
+    // The run's last texts, at once.
+    ui.Lbl_CopyInfo->flush();
+    ui.Lbl_CopyInfo2->flush();
+    m_titleThrottle->flush();
 }
 
 void Frm_Copy::cmdExit_Click() {
@@ -447,7 +459,8 @@ void Frm_Copy::setLblCopyInfo2(const QString& caption) {
     ui.Lbl_CopyInfo2->setCaption(caption);
 }
 void Frm_Copy::setCaption(const QString& caption) {
-    setWindowTitle(caption);
+    m_caption = caption;
+    m_titleThrottle->changed();
 }
 void Frm_Copy::setLblCopyInfo1Flood(int16_t percent) {
     ui.Lbl_CopyInfo1->setFloodPercent(percent);

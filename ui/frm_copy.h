@@ -97,6 +97,8 @@ public:
     int scaleHeight() const override;
     void line(int x1, int y1, int x2, int y2, int32_t colour, bool box) override;
     const QImage& background() const { return m_background; }
+    // The caption as last set; the title bar shows it within a few milliseconds.
+    QString caption() const { return m_caption; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +110,8 @@ private:
     template <class Handler> void trapped(Handler&& handler);
 
     QWidget* m_splash;
+    QString m_caption;
+    platform::Throttle* m_titleThrottle;
     int m_scaleMode = 1; // twips
     bool m_autoRedraw = false;
     QImage m_background;

@@ -93,8 +93,10 @@ public:
 
     // Attribute, length and modification time of an entry; links not followed.
     virtual FileInfo attributes(const Directory& dir, const std::string& name);
-    // Opens the entry for reading and closes it again: 53 when it is missing,
-    // 70 when access is refused. Also yields what fstat tells of it.
+    // Whether the entry can be read: 53 when it is missing, 70 when access
+    // is refused, 75 when it is not a regular file; also what its stat tells.
+    // A file whose permission bits grant reading is taken as readable without
+    // opening it.
     virtual FileInfo probe(const Directory& dir, const std::string& name);
 
     // One level; the parent must exist.

@@ -4,7 +4,6 @@
 #include "platform/files.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QStyle>
 #include <algorithm>
@@ -112,8 +111,7 @@ void DriveListBox::choose(int index) {
 // --- directory list ---------------------------------------------------------
 
 DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
-    m_path =
-        DriveTable::current().toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    m_path = currentDirectory();
     // A current directory without a drive letter (a network folder) is shown
     // as it stands; the window that owns the list decides what that means.
     const RecordedError saved = Err();

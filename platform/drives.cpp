@@ -255,9 +255,12 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
            text.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
+QString currentDirectory() {
+    return DriveTable::current().toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+}
+
 QString currentDirectory(QChar letter) {
-    const DriveTable& table = DriveTable::current();
-    const QString cwd = table.toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    const QString cwd = currentDirectory();
     if (cwd.size() >= 3 && cwd[1] == QLatin1Char(':') && cwd[0] == letter.toUpper())
         return cwd;
     return QString(letter.toUpper()) + QStringLiteral(":\\");

@@ -60,6 +60,9 @@ private:
     std::vector<Drive> m_drives;
 };
 
+// The process's current directory as a drive path; one that no drive
+// covers (a network folder) starts with "\\".
+QString currentDirectory();
 // A drive's current directory: the process's current directory on its own
 // drive, the root ("X:\\") on every other.
 QString currentDirectory(QChar letter);

@@ -131,6 +131,19 @@ private Q_SLOTS:
                  (QStringList{u"click 1"_s, u"click 0"_s, u"end 0"_s, u"end 0"_s, u"after"_s}));
     }
 
+    void liveLabelShowsTheLatestCaption() {
+        Label label;
+        label.setLive(20);
+        label.setCaption(u"a"_s);
+        label.setCaption(u"b"_s); // kept at once, shown when the interval is over
+        QCOMPARE(label.caption(), u"b"_s);
+        QCOMPARE(label.text(), u"a"_s);
+        QTRY_COMPARE(label.text(), u"b"_s);
+        label.setCaption(u"c"_s);
+        label.flush();
+        QCOMPARE(label.text(), u"c"_s);
+    }
+
     void mousePointerIsOneState() {
         setMousePointer(11);
         setMousePointer(11);

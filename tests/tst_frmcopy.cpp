@@ -388,20 +388,17 @@ private Q_SLOTS:
         // click then does nothing.
         bool changed = false;
         std::vector<bool> enabledDuring;
-        int runsAtClick = 0;
         t.onQuery = [&] { enabledDuring.push_back(c.cmdCopy->isEnabled()); };
         QTimer::singleShot(0, &f, [&] {
             c.Drive2->setDrive(u"F:"_s);
             changed = true;
             enabledDuring.push_back(c.cmdCopy->isEnabled());
-            const QString before = c.lblHoraIni->text();
             f.cmdCopy_Click();
-            runsAtClick = c.lblHoraIni->text() == before ? 1 : 2;
         });
         c.cmdCopy->click();
         QVERIFY(changed);
         QCOMPARE(enabledDuring, (std::vector<bool>{false, false}));
-        QCOMPARE(runsAtClick, 1);
+        QCOMPARE(t.drives.logRecords(), 1); // a run inside the run would log its own end
         QVERIFY(c.cmdCopy->isEnabled());
         QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
     }

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -116,6 +117,12 @@ private Q_SLOTS:
         QCOMPARE(fs.probe(dir, "Plain.txt").length, 1);
         QCOMPARE(failureOf([&] { fs.probe(dir, "missing"); }), 53);
         QCOMPARE(failureOf([&] { fs.probe(dir, "fifo"); }), 75);
+        // A file whose bits refuse reading is opened: the system's answer counts.
+        QVERIFY(QFile::setPermissions(d + u"/Plain.txt"_s, {}));
+        if (::geteuid() == 0)
+            QCOMPARE(fs.probe(dir, "Plain.txt").length, 1);
+        else
+            QCOMPARE(failureOf([&] { fs.probe(dir, "Plain.txt"); }), 70);
         QCOMPARE(failureOf([&] { fs.probe(fs.tryOpenDirectory("/nonexistent"), "x"); }), 76);
     }
 

@@ -61,6 +61,13 @@ const Drive& readableDrive(const QString& path) {
 
 } // namespace
 
+void setForeColor(QWidget* control, const QColor& colour) {
+    QPalette p = control->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
+    control->setPalette(p);
+}
+
 // --- drive list -------------------------------------------------------------
 
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {

@@ -28,6 +28,20 @@ inline QRect twipsRect(int left, int top, int width, int height) {
     return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
 }
 
+// Creates a control on a window, named and placed. Its size is fixed, so a
+// new text causes no layout work.
+template <class Control, class... Args>
+Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
+    auto* control = new Control(std::forward<Args>(args)..., parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    control->setFixedSize(geometry.size());
+    return control;
+}
+
+// A control's text colour.
+void setForeColor(QWidget* control, const QColor& colour);
+
 // The drive list: one entry "c: [description]" per drive of the drive table.
 class DriveListBox : public QComboBox {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,16 @@ void pumpEvents() {
 void pumpEventsIfDue() {
     if (Clock::now() - lastDispatch() >= std::chrono::milliseconds(2))
         pumpEvents();
+}
+
+void waitForEvents(int ms) {
+    if (!QCoreApplication::instance())
+        return;
+    QTimer wake; // an event that ends the wait at the latest
+    wake.setSingleShot(true);
+    wake.start(ms);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    lastDispatch() = Clock::now();
 }
 
 void endProgram() {

@@ -12,6 +12,10 @@ void pumpEvents();
 // within a few milliseconds and the window stays as responsive.
 void pumpEventsIfDue();
 
+// For waits: dispatches the pending window events, or sleeps until one
+// arrives, for at most `ms` milliseconds. The processor stays idle meanwhile.
+void waitForEvents(int ms);
+
 // Ends the program at once: nothing further runs. A copy under way leaves
 // no temporary file behind.
 [[noreturn]] void endProgram();

@@ -41,15 +41,6 @@ QFont msSansSerifBold() {
     return font;
 }
 
-template <class Control, class... Args>
-Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
-    auto* control = new Control(std::forward<Args>(args)..., parent);
-    control->setObjectName(QLatin1String(name));
-    control->setGeometry(geometry);
-    control->setFixedSize(geometry.size()); // no layout work when a text changes
-    return control;
-}
-
 // The program icon, drawn in the 16 colours of a classic palette: a floppy
 // disk, for a backup.
 QIcon programIcon() {
@@ -70,13 +61,6 @@ QIcon programIcon() {
         icon.addPixmap(pixmap);
     }
     return icon;
-}
-
-void setTextColour(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::Text, colour);
-    w->setPalette(p);
 }
 
 } // namespace
@@ -189,8 +173,8 @@ void Frm_Copy::createControls() {
         w->setFixedWidth(std::max(w->width(), c.Frame1->width() - w->x() - 4));
     }
     for (QWidget* w : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
-        setTextColour(w, highlight);
-    setTextColour(c.Label12, QColor(192, 0, 0));
+        setForeColor(w, highlight);
+    setForeColor(c.Label12, QColor(192, 0, 0));
 
     // Access keys of the captions: each label leads to the box it heads.
     c.Label1->setBuddyControl(c.Drive1);

@@ -7,6 +7,7 @@
 #include "platform/controls.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 // The controls, by the names the handlers use.
@@ -109,7 +110,7 @@ private:
     void createControls();
     template <class Handler> void trapped(Handler&& handler);
 
-    QWidget* m_splash;
+    QPointer<QWidget> m_splash; // unloaded before this window
     QString m_caption;
     platform::Throttle* m_titleThrottle;
     int m_scaleMode = 1; // twips

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "platform/clock.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
 
@@ -43,6 +44,23 @@ BoxRecorder::BoxRecorder() {
 
 BoxRecorder::~BoxRecorder() {
     MessageBox::install({});
+}
+
+FakeClock::FakeClock() {
+    installClock([this] {
+        if (failWith)
+            raiseError(failWith);
+        ++readings;
+        const double reading = now;
+        now += step;
+        if (midnight && now >= 86400)
+            now -= 86400;
+        return reading;
+    });
+}
+
+FakeClock::~FakeClock() {
+    installClock({});
 }
 
 TempDrives::TempDrives() {

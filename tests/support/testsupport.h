@@ -73,6 +73,18 @@ private:
     QTemporaryDir m_root;
 };
 
+// The clock of the program's waits, installed for a test's lifetime: it
+// reads `now` and moves on by `step`; `midnight` makes it count seconds since
+// midnight, wrapping at 86,400; `failWith` makes a reading raise that error.
+struct FakeClock {
+    FakeClock();
+    ~FakeClock();
+    double now = 1000, step = 0.25;
+    bool midnight = false;
+    int failWith = 0;
+    int readings = 0;
+};
+
 void writeFile(const QString& path, const QByteArray& data, const QDateTime& modified = {});
 QByteArray readFile(const QString& path); // "<missing>" when it cannot be read
 // Everything below a folder, sorted: "dir/" and "dir/file=contents" (or its

@@ -1,0 +1,148 @@
+// The splash window, offscreen: its captions and picture, the filling bar,
+// the minimum display time, the hourglass it owns and its error boxes.
+
+#include "support/testsupport.h"
+
+#include "platform/controls.h"
+#include "platform/errors.h"
+#include "ui/frm_splash.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QElapsedTimer>
+#include <QTest>
+#include <ctime>
+
+using namespace platform;
+
+class TestSplash : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup() { setMousePointer(0); }
+
+    void loadSetsCaptionsPictureAndPointer() {
+        BoxRecorder boxes;
+        frmSplash splash;
+        splash.Form_Load();
+        const frmSplashControls& c = splash.ui;
+        QCOMPARE(splash.windowTitle(), u"Pelivor"_s);
+        QCOMPARE(c.lblPlatformAndVersion[0]->caption(), u"Cópia de Segurança"_s);
+        QCOMPARE(c.lblPlatformAndVersion[1]->caption(),
+                 u"    Aguarde, verificando tamanho dos arquivos."_s);
+        QCOMPARE(c.lblProductName->caption(), u"Pelivor"_s);
+        QCOMPARE(c.lblCopyright->caption(),
+                 u"Halverdune "_s + QString::number(QDate::currentDate().year()));
+        QCOMPARE(c.lblWarning->caption(),
+                 u"  Os arquivos do programa serâo copiados. Certifique-se que nenhum usuário "
+                 "esteja acessando os dados"_s);
+        QCOMPARE(c.lblWarning->palette().color(QPalette::WindowText), QColor(192, 0, 0));
+        QCOMPARE(splash.size(), QSize(365, 213));
+        QCOMPARE(c.SSP1->geometry(), QRect(24, 24, 305, 9));
+        // The picture fills the window but for a one-pixel margin, beneath everything.
+        QCOMPARE(c.BackgroundPicture->geometry(), QRect(1, 1, 363, 211));
+        QCOMPARE(splash.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).first(),
+                 c.BackgroundPicture);
+        QVERIFY(c.Timer1->isActive());
+        QCOMPARE(c.Timer1->interval(), 500);
+        QCOMPARE(mousePointer(), 11);
+        QVERIFY(boxes.boxes.empty());
+    }
+
+    void timerPumpsThenFillsTheBar() {
+        frmSplash splash;
+        splash.Form_Load();
+        splash.ui.Timer1->stop(); // ticks by hand
+        bool pumped = false, pumpedFirst = false;
+        QList<int> values;
+        connect(splash.ui.SSP1, &QProgressBar::valueChanged, this, [&](int value) {
+            if (values.isEmpty())
+                pumpedFirst = pumped;
+            values << value;
+        });
+        QTimer::singleShot(0, this, [&] { pumped = true; });
+        splash.Timer1_Timer();
+        QVERIFY(pumpedFirst);
+        values.clear();
+        splash.Timer1_Timer(); // from full back to empty, then full again in one pass
+        QList<int> expected;
+        for (int percent = 0; percent <= 100; percent += 2)
+            expected << percent;
+        QCOMPARE(values, expected);
+    }
+
+    void closeWaitsThreeSecondsAsleep() {
+        frmSplash splash;
+        splash.Form_Load();
+        splash.show();
+        bool dispatched = false;
+        QTimer::singleShot(0, this, [&] { dispatched = true; });
+        QElapsedTimer wall;
+        wall.start();
+        const std::clock_t cpu = std::clock();
+        splash.close();
+        const double seconds = wall.elapsed() / 1000.0;
+        const double cpuSeconds = double(std::clock() - cpu) / CLOCKS_PER_SEC;
+        QVERIFY2(seconds > 2.9 && seconds < 4.0, qPrintable(QString::number(seconds)));
+        QVERIFY2(cpuSeconds < 0.5, qPrintable(QString::number(cpuSeconds))); // asleep, not spinning
+        QVERIFY(!dispatched); // no event is dispatched during the wait
+        QVERIFY(splash.isHidden());
+        QCOMPARE(mousePointer(), 0);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void closeOnAnInstalledClock() {
+        FakeClock clock;
+        {
+            frmSplash later;
+            later.Form_Load();
+            clock.now += 10;
+            const int before = clock.readings;
+            later.close();
+            QCOMPARE(clock.readings - before, 1); // at once
+        }
+        // Loaded just before midnight on a clock that counts seconds since midnight.
+        clock.midnight = true;
+        clock.now = 86399.5;
+        frmSplash splash;
+        splash.Form_Load();
+        const int before = clock.readings;
+        splash.close();
+        QVERIFY2(clock.readings - before >= 13 && clock.readings - before <= 16,
+                 qPrintable(QString::number(clock.readings - before)));
+        QCOMPARE(mousePointer(), 0);
+    }
+
+    // Each failing handler shows one box, "description (number)", titled
+    // "Pelivor Error". A failed wait still gives the pointer back.
+    void failuresShowOneBoxEach() {
+        BoxRecorder boxes;
+        FakeClock clock;
+        const QString expected = describe(ErrDeviceUnavailable) + u" (68)"_s;
+        {
+            clock.failWith = ErrDeviceUnavailable;
+            frmSplash splash;
+            splash.Form_Load(); // its last step reads the clock
+            QCOMPARE(boxes.boxes.size(), size_t(1));
+            QCOMPARE(mousePointer(), 11);
+            splash.close(); // the load time is unknown: no wait, no box
+            QCOMPARE(boxes.boxes.size(), size_t(1));
+            QCOMPARE(mousePointer(), 0);
+        }
+        clock.failWith = 0;
+        frmSplash splash;
+        splash.Form_Load();
+        clock.failWith = ErrDeviceUnavailable;
+        splash.close();
+        QCOMPARE(boxes.boxes.size(), size_t(2));
+        for (const MessageRequest& box : boxes.boxes) {
+            QCOMPARE(box.prompt, expected);
+            QCOMPARE(box.title, u"Pelivor Error"_s);
+            QCOMPARE(box.style, int(MbOk | MbCritical));
+        }
+        QCOMPARE(mousePointer(), 0);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+};
+
+QTEST_MAIN(TestSplash)
+#include "tst_splash.moc"

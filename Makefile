@@ -2,6 +2,7 @@
 # Each installs what is missing, configures, builds and runs.
 
 RELEASE_DIR := build/release
+DEMO_DIR    := build/demo/DADOS
 TEST_DIR    := build/test
 JOBS        ?= $(shell nproc)
 
@@ -14,8 +15,15 @@ build: deps
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELIVOR_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
+# The program in a demo application folder, started from there: the folder
+# is the source of every copy, build/demo/BACKUP a destination to pick.
 run: build
-	$(RELEASE_DIR)/app/pelivor
+	@sh scripts/demo $(DEMO_DIR) $(RELEASE_DIR)/app/pelivor
+	@if [ -z "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	    echo "No display: run 'make run' in a graphical session (or scripts/screenshot for a picture)."; \
+	    exit 1; \
+	fi
+	cd $(DEMO_DIR) && ./pelivor
 
 # Pelivor against cp and rsync on a generated tree; BENCH_ARGS="--files 100000" etc.
 bench: build

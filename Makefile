@@ -35,6 +35,8 @@ build-test: deps
 
 test: build-test
 	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@# What was skipped, and why, so a run that passed says what it did not prove.
+	@grep -h '^SKIP' $(TEST_DIR)/Testing/Temporary/LastTest.log || true
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -2,7 +2,7 @@
 # The real program under Xvfb, started from a demo application folder: the
 # splash "Pelivor" comes first, then the window "Cópias de Segurança" while
 # the splash goes; a click on "Sair" ends the program with status 0.
-#   smoke_xvfb.sh <program> <scripts/demo>
+#   smoke_xvfb.sh <program> <scripts folder>
 set -eu
 
 if [ "${1:-}" = --inside ]; then
@@ -50,7 +50,8 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 program=$(realpath "$1")
-for tool in xvfb-run xauth xdotool; do
+scripts=$(realpath "$2")
+for tool in Xvfb xauth xdotool; do
     if ! command -v "$tool" >/dev/null; then
         echo "SKIP: $tool não está instalado (scripts/install-deps o instala)"
         exit 77
@@ -58,5 +59,9 @@ for tool in xvfb-run xauth xdotool; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-sh "$2" "$work/DADOS" "$program"
-xvfb-run -a -s "-screen 0 800x600x24" sh "$(realpath "$0")" --inside "$work/DADOS"
+sh "$scripts/demo" "$work/DADOS" "$program"
+status=0
+sh "$scripts/with-xvfb" sh "$(realpath "$0")" --inside "$work/DADOS" >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 77 ] && printf 'SKIP: '
+cat "$work/out"
+exit "$status"

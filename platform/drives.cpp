@@ -82,6 +82,10 @@ QString labelOf(const QByteArray& source) {
     return QString();
 }
 
+std::string joined(const std::string& dir, const std::string& name) {
+    return dir.back() == '/' ? dir + name : dir + '/' + name;
+}
+
 bool under(const std::string& path, const std::string& root) {
     if (root == "/")
         return !path.empty() && path[0] == '/';
@@ -89,19 +93,26 @@ bool under(const std::string& path, const std::string& root) {
            (path.size() == root.size() || path[root.size()] == '/');
 }
 
-// The real name of an entry of `dir` that equals `name` but for case.
-std::optional<std::string> realCase(const std::string& dir, const QString& name) {
+// The one entry of `dir` whose name equals `name` but for case: none when
+// there is no such entry, 76 when there are several, since the operator's
+// text cannot tell them apart.
+std::optional<std::string> onlyCaseMatch(const std::string& dir, const QString& name) {
     DIR* d = ::opendir(dir.c_str());
     if (!d)
         return std::nullopt;
     std::optional<std::string> found;
+    bool ambiguous = false;
     while (dirent* e = ::readdir(d)) {
-        if (QString::compare(QFile::decodeName(e->d_name), name, Qt::CaseInsensitive) == 0) {
-            found = e->d_name;
+        if (QString::compare(QFile::decodeName(e->d_name), name, Qt::CaseInsensitive) != 0)
+            continue;
+        ambiguous = found.has_value();
+        if (ambiguous)
             break;
-        }
+        found = e->d_name;
     }
     ::closedir(d);
+    if (ambiguous)
+        raiseError(ErrPathNotFound);
     return found;
 }
 
@@ -192,42 +203,52 @@ QChar DriveTable::currentDrive() const {
     return m_drives.empty() ? QLatin1Char('C') : m_drives.front().letter;
 }
 
-std::string DriveTable::toHost(const QString& drivePath) const {
+DriveTable::HostPath DriveTable::resolve(const QString& drivePath) const {
     // "\A\B" addresses the current drive; "\\server\share" has no drive.
     if (drivePath.startsWith(QLatin1Char('\\')) && !drivePath.startsWith(QLatin1String("\\\\")))
-        return toHost(QString(currentDrive()) + QLatin1Char(':') + drivePath);
+        return resolve(QString(currentDrive()) + QLatin1Char(':') + drivePath);
     if (drivePath.size() < 2 || drivePath[1] != QLatin1Char(':') || !drivePath[0].isLetter())
         raiseError(ErrPathNotFound);
     const Drive* drive = find(drivePath[0]);
     if (!drive)
         raiseError(ErrDeviceUnavailable);
 
-    const auto join = [](const std::string& dir, const std::string& name) {
-        return dir.back() == '/' ? dir + name : dir + '/' + name;
-    };
-    std::vector<std::string> levels{drive->hostRoot}; // the host path of each component
-    bool missing = false; // past a missing component the rest are taken as typed
+    HostPath resolved{drive->hostRoot, {}};
+    std::string dir = drive->hostRoot; // the host path of the last component
+    bool missing = false;              // past a missing component the rest are taken as typed
     for (const QString& component : drivePath.mid(2).split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
         if (component == QLatin1String("."))
             continue;
         if (component == QLatin1String("..")) {
-            if (levels.size() > 1)
-                levels.pop_back();
+            if (!resolved.names.empty())
+                resolved.names.pop_back();
+            dir = resolved.path();
             missing = false;
             continue;
         }
-        const std::string& dir = levels.back();
-        std::string path = join(dir, QFile::encodeName(component).toStdString());
+        std::string name = QFile::encodeName(component).toStdString();
         struct stat st {};
-        if (!missing && ::lstat(path.c_str(), &st) != 0) {
-            if (const auto real = realCase(dir, component))
-                path = join(dir, *real);
+        if (!missing && ::lstat(joined(dir, name).c_str(), &st) != 0) {
+            if (auto real = onlyCaseMatch(dir, component))
+                name = std::move(*real);
             else
                 missing = true;
         }
-        levels.push_back(std::move(path));
+        dir = joined(dir, name);
+        resolved.names.push_back(std::move(name));
     }
-    return levels.back();
+    return resolved;
+}
+
+std::string DriveTable::HostPath::path() const {
+    std::string path = root;
+    for (const std::string& name : names)
+        path = joined(path, name);
+    return path;
+}
+
+std::string DriveTable::toHost(const QString& drivePath) const {
+    return resolve(drivePath).path();
 }
 
 QString DriveTable::toDrivePath(const std::string& hostPath) const {
@@ -251,6 +272,10 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
     while (!rest.empty() && rest.back() == '/')
         rest.pop_back();
     QString text = QFile::decodeName(QByteArray::fromStdString(rest));
+    // A name holding "\" would read as two folders: such a path has no
+    // faithful drive text, and is written like a path without a drive.
+    if (text.contains(QLatin1Char('\\')))
+        return QLatin1Char('\\') + text;
     return QString(best->letter) + QStringLiteral(":\\") +
            text.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }

@@ -38,10 +38,21 @@ public:
     const std::vector<Drive>& drives() const { return m_drives; }
     const Drive* find(QChar letter) const;
 
-    // "X:\A\B" to the host path. Each component takes the real case of an
-    // existing entry that matches it case-insensitively; "." and ".." are
-    // resolved by name and never climb above the drive root. An unknown drive
-    // raises 68; a network path ("\\server\share") raises 76.
+    // A drive path on the host: the drive's root and the host names of the
+    // components below it.
+    struct HostPath {
+        std::string root;
+        std::vector<std::string> names;
+        std::string path() const;
+    };
+
+    // "X:\A\B" on the host. A component names the entry of exactly that name;
+    // failing that, the one entry whose name differs from it only in case
+    // (operators type in any case), and 76 when several do. What is missing
+    // stays as typed. "." and ".." are resolved by name and never climb above
+    // the drive root. An unknown drive raises 68; a network path
+    // ("\\server\share") raises 76.
+    HostPath resolve(const QString& drivePath) const;
     std::string toHost(const QString& drivePath) const;
 
     // The drive of the process's current directory, which a path that begins
@@ -49,8 +60,8 @@ public:
     QChar currentDrive() const;
 
     // A host path written with the drive whose root is its longest prefix.
-    // A path that no drive covers (a network-browsing folder) is written
-    // starting with "\".
+    // A path that no drive covers (a network-browsing folder), or one with a
+    // name holding "\", is written starting with "\".
     QString toDrivePath(const std::string& hostPath) const;
 
     // Directories below which paths are network folders without a letter.

@@ -5,12 +5,17 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
+#include <map>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -34,6 +39,7 @@ FileInfo infoOf(const struct stat& st) {
         info.attributes = AttrSystem;
     info.length = st.st_size;
     info.modified = st.st_mtim.tv_sec;
+    info.modifiedNs = int32_t(st.st_mtim.tv_nsec);
     return info;
 }
 
@@ -59,42 +65,92 @@ bool isHidden(const char* name) {
     return name[0] == '.';
 }
 
-// FAT keeps modification times to 2 seconds: the kernel's vfat and msdos,
-// and the FUSE driver that stands in where the kernel has none.
-bool coarseTimes(int fd) {
+// The FUSE driver of a device, which the mount table alone names. Read once
+// per device: a walk asks it of every folder.
+QByteArray fuseDriver(dev_t device) {
+    static std::map<dev_t, QByteArray> drivers;
+    if (const auto known = drivers.find(device); known != drivers.end())
+        return known->second;
+    QByteArray driver;
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    const QByteArray id =
+        QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
+    if (mounts.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : mounts.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            const qsizetype dash = fields.indexOf("-");
+            if (fields.size() > 2 && fields[2] == id && dash > 0 && dash + 1 < fields.size())
+                driver = fields[dash + 1];
+        }
+    }
+    return drivers[device] = driver;
+}
+
+// FAT keeps modification times to 2 seconds and, like exFAT, matches names
+// without regard to case: the kernel's vfat, msdos and exfat, and the FUSE
+// drivers that stand in where the kernel has none. An ext4 folder may fold
+// case on its own.
+Directory::Volume volumeOf(int fd) {
+    constexpr long exfatMagic = 0x2011BAB0;
+    Directory::Volume volume;
     struct statfs fs {};
     if (::fstatfs(fd, &fs) != 0)
-        return false;
-    if (fs.f_type == MSDOS_SUPER_MAGIC)
-        return true;
+        return volume;
     struct stat st {};
-    if (fs.f_type != FUSE_SUPER_MAGIC || ::fstat(fd, &st) != 0)
-        return false;
-    // A FUSE volume names its driver only in the mount table.
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray device =
-        QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
-    for (const QByteArray& line : mounts.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const qsizetype dash = fields.indexOf("-");
-        if (fields.size() > 2 && fields[2] == device && dash > 0 && dash + 1 < fields.size())
-            return fields[dash + 1] == "fuse.fusefat";
+    const QByteArray driver =
+        fs.f_type == FUSE_SUPER_MAGIC && ::fstat(fd, &st) == 0 ? fuseDriver(st.st_dev) : "";
+    volume.coarseTimes = fs.f_type == MSDOS_SUPER_MAGIC || driver == "fuse.fusefat";
+    int flags = 0;
+    volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic ||
+                         driver.contains("exfat") ||
+                         (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL));
+    return volume;
+}
+
+// This computer's name as it stands in temporary file names.
+const std::string& hostName() {
+    static const std::string name = [] {
+        char buffer[HOST_NAME_MAX + 1] = {};
+        if (::gethostname(buffer, sizeof buffer - 1) != 0 || !buffer[0])
+            std::strcpy(buffer, "localhost");
+        std::string n(buffer);
+        for (char& c : n)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
+                c = '_';
+        return n;
+    }();
+    return name;
+}
+
+// A temporary file whose copy cannot be under way any more: one of this
+// computer whose process is gone, or any older than a day. The copy of
+// another computer that shares the folder may be running still.
+bool abandoned(const std::string_view name, const struct stat& st) {
+    if (st.st_mtim.tv_sec < ::time(nullptr) - 24 * 60 * 60)
+        return true;
+    std::string_view rest = name.substr(std::strlen(FileSystem::temporaryPrefix));
+    rest.remove_suffix(4); // ".tmp"
+    const size_t randomDash = rest.rfind('-');
+    const size_t pidDash = randomDash == rest.npos ? rest.npos : rest.rfind('-', randomDash - 1);
+    if (pidDash != rest.npos && rest.substr(0, pidDash) == hostName()) {
+        const std::string pidText(rest.substr(pidDash + 1, randomDash - pidDash - 1));
+        char* end = nullptr;
+        const long pid = std::strtol(pidText.c_str(), &end, 10);
+        if (pid > 0 && *end == '\0')
+            return pid == ::getpid() || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
     }
     return false;
 }
 
-// A temporary file whose copy is not under way any more: left by a killed
-// process, or by this one's predecessor with the same id.
-bool abandoned(const char* name, const std::vector<std::string>& ours, const std::string& path) {
-    const char* rest = name + std::strlen(FileSystem::temporaryPrefix);
-    char* end = nullptr;
-    const long pid = std::strtol(rest, &end, 10);
-    if (pid > 0 && end != rest && *end == '-' && pid != ::getpid() &&
-        (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
-        return false; // another live process may be copying into the folder
-    return std::find(ours.begin(), ours.end(), path) == ours.end();
+void makeDirectoryAt(int dirFd, const char* name) {
+    if (::mkdirat(dirFd, name, 0777) == 0)
+        return;
+    const int err = errno;
+    struct stat st {};
+    if (err == EEXIST && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode))
+        return; // made meanwhile by another run
+    raiseErrno(err, Missing::Path);
 }
 
 // A file descriptor closed on every way out.
@@ -134,19 +190,19 @@ struct Temporary {
     FileSystem& fs;
     int dirFd;
     std::string name;
-    std::string path;
     bool placed = false;
-    void created(std::string n, std::string p) {
+    void created(std::string n) {
         name = std::move(n);
-        path = std::move(p);
-        fs.m_temporaryFiles.push_back(path);
+        fs.m_temporaryFiles.push_back({dirFd, name});
     }
     ~Temporary() {
         if (name.empty())
             return;
         if (!placed)
             ::unlinkat(dirFd, name.c_str(), 0);
-        std::erase(fs.m_temporaryFiles, path);
+        std::erase_if(fs.m_temporaryFiles, [&](const FileSystem::TemporaryFile& t) {
+            return t.dirFd == dirFd && t.name == name;
+        });
     }
 };
 
@@ -164,7 +220,7 @@ Directory::~Directory() {
 
 Directory::Directory(Directory&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
-      m_coarseTimes(other.m_coarseTimes), m_leftoversRemoved(other.m_leftoversRemoved) {}
+      m_volume(other.m_volume), m_leftoversRemoved(other.m_leftoversRemoved) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -173,7 +229,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         m_fd = std::exchange(other.m_fd, -1);
         m_error = other.m_error;
         m_path = std::move(other.m_path);
-        m_coarseTimes = other.m_coarseTimes;
+        m_volume = other.m_volume;
         m_leftoversRemoved = other.m_leftoversRemoved;
     }
     return *this;
@@ -190,10 +246,10 @@ void Directory::require() const {
         raiseError(m_error ? m_error : ErrPathNotFound);
 }
 
-bool Directory::keepsCoarseTimes() const {
-    if (m_coarseTimes < 0)
-        m_coarseTimes = m_fd >= 0 && coarseTimes(m_fd);
-    return m_coarseTimes;
+const Directory::Volume& Directory::volume() const {
+    if (!m_volume)
+        m_volume = m_fd >= 0 ? volumeOf(m_fd) : Volume{};
+    return *m_volume;
 }
 
 bool matchesPattern(const QString& name, const QString& pattern) {
@@ -262,6 +318,66 @@ Directory FileSystem::tryOpenDirectory(const std::string& path) {
     }
 }
 
+Directory FileSystem::tryOpenDirectory(const Directory& parent, const std::string& name) {
+    const RecordedError saved = Err();
+    try {
+        return openDirectory(parent, name);
+    } catch (const Failure& f) {
+        Err() = saved;
+        return Directory::failed(f.number, parent.pathOf(name));
+    }
+}
+
+Directory FileSystem::openOrMakeDirectory(const Directory& parent, const std::string& name) {
+    parent.require();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd =
+            ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0)
+            return Directory(fd, parent.pathOf(name));
+        if (errno == ENOTDIR || errno == ELOOP)
+            raiseError(ErrPathFileAccess); // a file or a link where the folder belongs
+        if (errno != ENOENT)
+            raiseErrno(errno, Missing::Path);
+        if (::mkdirat(parent.fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
+            raiseErrno(errno, Missing::Path);
+    }
+    raiseError(ErrPathNotFound); // made, and gone again at once
+}
+
+bool FileSystem::isWithin(const std::string& inner, const Directory& outer) {
+    outer.require();
+    struct stat top {};
+    if (::fstat(outer.fd(), &top) != 0)
+        raiseErrno(errno, Missing::Path);
+    std::string path = inner;
+    Fd at{::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    while (at.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        const size_t cut = path.find_last_of('/');
+        if (cut == std::string::npos || path == "/")
+            return false;
+        path.resize(std::max<size_t>(cut, 1));
+        at.fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (at.fd < 0)
+        raiseErrno(errno, Missing::Path);
+    // Up through the real parents to the root, which is its own parent.
+    for (;;) {
+        struct stat here {};
+        if (::fstat(at.fd, &here) != 0)
+            raiseErrno(errno, Missing::Path);
+        if (here.st_dev == top.st_dev && here.st_ino == top.st_ino)
+            return true;
+        Fd up{::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+        struct stat parent {};
+        if (up.fd < 0 || ::fstat(up.fd, &parent) != 0)
+            raiseErrno(errno, Missing::Path);
+        if (parent.st_dev == here.st_dev && parent.st_ino == here.st_ino)
+            return false;
+        std::swap(at.fd, up.fd);
+    }
+}
+
 std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& pattern, int mask) {
     dir.require();
     const int fd = ::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -326,14 +442,18 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
 }
 
 void FileSystem::makeDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0)
-        raiseErrno(errno, Missing::Path);
+    makeDirectoryAt(AT_FDCWD, path.c_str());
 }
 
 void FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
-    if (::mkdirat(parent.fd(), name.c_str(), 0777) != 0)
-        raiseErrno(errno, Missing::Path);
+    makeDirectoryAt(parent.fd(), name.c_str());
+}
+
+void FileSystem::flush(const Directory& dir) {
+    dir.require();
+    if (::syncfs(dir.fd()) != 0)
+        raiseError(ErrDeviceIO);
 }
 
 ssize_t FileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
@@ -363,30 +483,7 @@ ssize_t FileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
     return got;
 }
 
-bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
-                          const std::string& to, const Progress& progress) {
-    fromDir.require();
-    const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    const struct stat st = regularFile(in);
-
-    toDir.require();
-    if (!toDir.m_leftoversRemoved) {
-        toDir.m_leftoversRemoved = true;
-        removeLeftovers(toDir);
-    }
-    Temporary temp{*this, toDir.fd(), {}, {}};
-    Fd out;
-    for (int attempt = 0; out.fd < 0; ++attempt) {
-        char name[48];
-        std::snprintf(name, sizeof name, "%s%d-%08x.tmp", temporaryPrefix, int(::getpid()),
-                      QRandomGenerator::global()->generate());
-        out.fd = ::openat(toDir.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (out.fd >= 0)
-            temp.created(name, toDir.pathOf(name));
-        else if (errno != EEXIST || attempt > 16)
-            raiseErrno(errno, Missing::Path); // the folder itself is gone
-    }
-
+bool FileSystem::copyData(int in, int out, const struct stat& st, const Progress& progress) {
     // Small files go in one request; with a progress window, in steps.
     const size_t step = progress ? size_t(8) << 20 : size_t(1) << 30;
     const int64_t total = st.st_size;
@@ -401,13 +498,12 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
         return false;
     for (;;) {
         if (sparse && done == dataEnd) {
-            const off_t data = ::lseek(in.fd, done, SEEK_DATA);
-            const off_t hole = data < 0 ? data : ::lseek(in.fd, data, SEEK_HOLE);
+            const off_t data = ::lseek(in, done, SEEK_DATA);
+            const off_t hole = data < 0 ? data : ::lseek(in, data, SEEK_HOLE);
             if (data < 0 && errno == ENXIO)
                 break; // nothing but a hole up to the end
-            if (hole < 0 || ::lseek(in.fd, data, SEEK_SET) < 0 ||
-                ::lseek(out.fd, data, SEEK_SET) < 0) {
-                if (errno != EINVAL || ::lseek(in.fd, done, SEEK_SET) < 0)
+            if (hole < 0 || ::lseek(in, data, SEEK_SET) < 0 || ::lseek(out, data, SEEK_SET) < 0) {
+                if (errno != EINVAL || ::lseek(in, done, SEEK_SET) < 0)
                     raiseErrno(errno, Missing::File);
                 sparse = false; // holes unknown here: copy every byte
                 continue;
@@ -417,7 +513,7 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
         }
         const size_t count =
             sparse ? size_t(std::min<int64_t>(int64_t(step), dataEnd - done)) : step;
-        const ssize_t n = transfer(in.fd, out.fd, count, kernelCopy);
+        const ssize_t n = transfer(in, out, count, kernelCopy);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -430,13 +526,75 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     }
     if (sparse) {
         // The length the source has now, trailing hole included.
-        const off_t end = ::lseek(in.fd, 0, SEEK_END);
-        if (end < 0 || ::ftruncate(out.fd, std::max<off_t>(end, done)) != 0)
+        const off_t end = ::lseek(in, 0, SEEK_END);
+        if (end < 0 || ::ftruncate(out, std::max<off_t>(end, done)) != 0)
+            raiseErrno(errno, Missing::File);
+    }
+    return true;
+}
+
+namespace {
+
+// Whether a file was written to between two stats of its open handle.
+bool changed(const struct stat& before, const struct stat& after) {
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return before.st_size != after.st_size || !same(before.st_mtim, after.st_mtim) ||
+           !same(before.st_ctim, after.st_ctim);
+}
+
+} // namespace
+
+bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                          const std::string& to, const Progress& progress) {
+    fromDir.require();
+    const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    struct stat st = regularFile(in);
+
+    toDir.require();
+    if (!toDir.m_leftoversRemoved) {
+        toDir.m_leftoversRemoved = true;
+        removeLeftovers(toDir);
+    }
+    Temporary temp{*this, toDir.fd(), {}};
+    Fd out;
+    for (int attempt = 0; out.fd < 0; ++attempt) {
+        const std::string name = temporaryPrefix + hostName() + '-' + std::to_string(::getpid()) +
+                                 '-' +
+                                 QByteArray::number(QRandomGenerator::global()->generate(), 16)
+                                     .rightJustified(8, '0')
+                                     .toStdString() +
+                                 ".tmp";
+        out.fd = ::openat(toDir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          st.st_mode & 0777);
+        if (out.fd >= 0)
+            temp.created(name);
+        else if (errno != EEXIST || attempt > 16)
+            raiseErrno(errno, Missing::Path); // the folder itself is gone
+    }
+
+    // A source written to while it was read would give a copy of no version
+    // at all: it is read again from the start.
+    for (int attempt = 0;; ++attempt) {
+        if (!copyData(in.fd, out.fd, st, progress))
+            return false;
+        struct stat now {};
+        if (::fstat(in.fd, &now) != 0)
+            raiseErrno(errno, Missing::File);
+        if (!changed(st, now))
+            break;
+        if (attempt == tornCopyRetries)
+            raiseError(ErrPathFileAccess);
+        st = now;
+        if (::ftruncate(out.fd, 0) != 0 || ::lseek(in.fd, 0, SEEK_SET) < 0 ||
+            ::lseek(out.fd, 0, SEEK_SET) < 0)
             raiseErrno(errno, Missing::File);
     }
 
-    // A file system without permission bits (FAT through FUSE) refuses them;
-    // the data and the time are what a backup needs.
+    // The umask may have taken bits the source has. A file system without
+    // permission bits (FAT through FUSE) refuses them; the data and the time
+    // are what a backup needs.
     if (::fchmod(out.fd, st.st_mode & 0777) != 0 && errno != EPERM && errno != ENOSYS &&
         errno != EOPNOTSUPP)
         raiseErrno(errno, Missing::File);
@@ -473,17 +631,22 @@ void FileSystem::removeLeftovers(const Directory& dir) {
     const size_t prefix = std::strlen(temporaryPrefix);
     while (dirent* e = ::readdir(d)) {
         const std::string_view name(e->d_name);
-        if (name.starts_with(temporaryPrefix) && name.ends_with(".tmp") &&
-            name.size() > prefix + 4 && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) &&
-            abandoned(e->d_name, m_temporaryFiles, dir.pathOf(e->d_name)))
+        struct stat st {};
+        if (!name.starts_with(temporaryPrefix) || !name.ends_with(".tmp") ||
+            name.size() <= prefix + 4 ||
+            ::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const bool ours = std::any_of(m_temporaryFiles.begin(), m_temporaryFiles.end(),
+                                      [&](const TemporaryFile& t) { return t.name == name; });
+        if (!ours && abandoned(name, st))
             ::unlinkat(dir.fd(), e->d_name, 0);
     }
     ::closedir(d);
 }
 
 void FileSystem::removeTemporaryFiles() {
-    for (const std::string& path : m_temporaryFiles)
-        ::unlink(path.c_str());
+    for (const TemporaryFile& t : m_temporaryFiles)
+        ::unlinkat(t.dirFd, t.name.c_str(), 0);
     m_temporaryFiles.clear();
 }
 

@@ -8,7 +8,9 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -26,7 +28,8 @@ enum Attribute : int {
 struct FileInfo {
     int attributes = AttrNormal;
     int64_t length = 0;
-    int64_t modified = 0; // whole seconds since the epoch
+    int64_t modified = 0;   // whole seconds since the epoch
+    int32_t modifiedNs = 0; // and the nanoseconds within that second
 };
 
 struct DirEntry {
@@ -55,15 +58,23 @@ public:
     void require() const;
     // Whether its file system keeps modification times only to 2 seconds
     // (FAT), so that a copy may land up to a second older than its source.
-    // Asked of the host once, on the first question.
-    bool keepsCoarseTimes() const;
+    bool keepsCoarseTimes() const { return volume().coarseTimes; }
+    // Whether its names are matched without regard to case (FAT, exFAT, a
+    // case-folding ext4 folder), so that "A.TXT" and "a.txt" are one file.
+    bool ignoresCase() const { return volume().ignoresCase; }
+
+    struct Volume {
+        bool coarseTimes = false, ignoresCase = false;
+    };
 
 private:
     friend class FileSystem;
+    // Asked of the host once, on the first question.
+    const Volume& volume() const;
     int m_fd = -1;
     int32_t m_error = 0;
     std::string m_path;
-    mutable int8_t m_coarseTimes = -1;       // -1 not asked yet
+    mutable std::optional<Volume> m_volume;
     mutable bool m_leftoversRemoved = false; // by the first copy into it
 };
 
@@ -84,6 +95,15 @@ public:
     virtual Directory openDirectory(const Directory& parent, const std::string& name);
     // Like openDirectory but never raises: the error travels in the result.
     Directory tryOpenDirectory(const std::string& path);
+    Directory tryOpenDirectory(const Directory& parent, const std::string& name);
+    // The folder of that exact name in `parent`, created when missing. One
+    // that appears meanwhile (another run) is taken as it is; a file or a
+    // link in its place raises 75.
+    Directory openOrMakeDirectory(const Directory& parent, const std::string& name);
+    // Whether `inner` is `outer` itself or lies anywhere below it, by device
+    // and inode, so that no link, bind mount or spelling hides it. `inner`
+    // need not exist: its nearest existing folder answers for it.
+    bool isWithin(const std::string& inner, const Directory& outer);
 
     // The entries whose names match the pattern. Mask 0 gives ordinary files;
     // mask 16 adds directories ("." and ".." included). Hidden entries (a name
@@ -99,17 +119,24 @@ public:
     // opening it.
     virtual FileInfo probe(const Directory& dir, const std::string& name);
 
-    // One level; the parent must exist.
+    // One level; the parent must exist. A folder of that name that exists
+    // already counts as made: two runs may make it at once.
     virtual void makeDirectory(const std::string& path);
     virtual void makeDirectory(const Directory& parent, const std::string& name);
 
+    // Puts what was written to the directory's volume onto the disk: 57 when
+    // the volume cannot confirm it.
+    virtual void flush(const Directory& dir);
+
     // Copies a file safely: into a hidden temporary file beside the
     // destination, which takes the source's permission bits and modification
-    // time and is then renamed over the destination. On
-    // failure or when `progress` answers false, the temporary file is removed
-    // and the old destination is left untouched. Returns false when
-    // cancelled. Holes of a sparse source stay holes. The first copy into a
-    // directory also removes the temporary files that killed copies left there.
+    // time and is then renamed over the destination. A source that changed
+    // while it was read is copied again, up to three times, and then raises
+    // 75: no copy mixes two versions. On failure or when `progress` answers
+    // false, the temporary file is removed and the old destination is left
+    // untouched. Returns false when cancelled. Holes of a sparse source stay
+    // holes. The first copy into a directory also removes the temporary files
+    // that killed copies left there.
     using Progress = std::function<bool(int64_t done, int64_t total)>;
     virtual bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
                           const std::string& to, const Progress& progress = {});
@@ -120,9 +147,12 @@ public:
                             const QByteArray& text);
 
     // Prefix of the temporary files that copyFile leaves only when killed.
-    // The full name is the prefix, the copying process's id, "-", a random
-    // number and ".tmp".
+    // The full name is the prefix, the computer's name, "-", the copying
+    // process's id, "-", a random number and ".tmp": on a folder that several
+    // computers share, each knows its own.
     static constexpr const char* temporaryPrefix = ".pelivor-";
+    // How many times a source that changes under its copy is read again.
+    static constexpr int tornCopyRetries = 3;
 
     // Removes the temporary files of the copies under way, for a program
     // that ends in the middle of one.
@@ -136,9 +166,17 @@ protected:
 
 private:
     friend struct Temporary;
-    // Removes the temporary files of copies that no live process is making.
+    // Removes the temporary files of this computer's copies whose process is
+    // gone, and any older than a day.
     void removeLeftovers(const Directory& dir);
-    std::vector<std::string> m_temporaryFiles; // host paths of copies under way
+    // Moves the data of `in` (whose stat is `st`) to the start of `out`;
+    // false when cancelled.
+    bool copyData(int in, int out, const struct stat& st, const Progress& progress);
+    struct TemporaryFile {
+        int dirFd; // the folder's, open for as long as the copy lasts
+        std::string name;
+    };
+    std::vector<TemporaryFile> m_temporaryFiles; // of the copies under way
 };
 
 // A directory listing by drive path, as "D:\BACKUP\DADOS" or "C:\A\*.TXT":

@@ -2,6 +2,7 @@
 #include "engine/copytree.h"
 #include "engine/reporterror.h"
 #include "engine/runlog.h"
+#include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
@@ -32,6 +33,36 @@ void refuse(WindowModel& w, const QString& text) {
     MessageBox::show(text, MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."), w.owner());
 }
 
+// A destination text names the folder below its last "\"; an empty one
+// addresses the root of the current drive.
+std::string hostFolder(const QString& text) {
+    return DriveTable::current().toHost(text + QLatin1Char('\\'));
+}
+
+// Whether the destination is the source or lies below it, however it is
+// spelt: such a run would copy its own output into itself. A text that does
+// not resolve is left for the run to meet.
+bool insideSource(const QString& from, const QString& to) {
+    try {
+        FileSystem& fs = FileSystem::get();
+        return fs.isWithin(hostFolder(to), fs.openDirectory(hostFolder(from)));
+    } catch (const Failure&) {
+        clearError();
+        return false;
+    }
+}
+
+// The destination folders that mirror the source's path below its drive,
+// each found or made by the exact host name of the source's folder, parent
+// first. The destination folder itself must exist.
+Directory mirrorSourcePath(const QString& from, const QString& to) {
+    FileSystem& fs = FileSystem::get();
+    Directory folder = fs.openDirectory(hostFolder(to));
+    for (const std::string& name : DriveTable::current().resolve(from).names)
+        folder = fs.openOrMakeDirectory(folder, name);
+    return folder;
+}
+
 } // namespace
 
 void cmdCopy_Click(WindowModel& w) {
@@ -56,6 +87,11 @@ void cmdCopy_Click(WindowModel& w) {
                                          "Destino.\n"));
             return;
         }
+        if (insideSource(from, to)) {
+            refuse(w, QStringLiteral("O Destino dos Arquivos está dentro da Origem: ") + to +
+                          QStringLiteral("\nSelecione outro local para o Destino.\n"));
+            return;
+        }
 
         // Start of the run. An ESC pressed before it belongs to an earlier run.
         StopFlag = 0;
@@ -67,28 +103,32 @@ void cmdCopy_Click(WindowModel& w) {
         w.setLblHoraIni(QStringLiteral("Horário Inicial:   ") + timeText());
 
         const QString s = from.endsWith(QLatin1Char('\\')) ? from : from + QLatin1Char('\\');
-
-        // The destination directories that mirror the source's path, parent first.
-        for (qsizetype i = 3; i < s.size(); ++i) {
-            if (s[i] != QLatin1Char('\\'))
-                continue;
-            const QString p = to + s.mid(2, i - 2);
-            if (listPath(p, AttrDirectory).empty())
-                makeDirectoryPath(p);
-        }
+        CopyRun run;
+        run.destination = mirrorSourcePath(from, to);
+        run.source = FileSystem::get().tryOpenDirectory(hostFolder(from));
 
         QString source = from;
         QString destination = to + s.mid(2);
         const int16_t include = w.chkRecourse();
         const QString pattern = w.txtPattern();
-        const int16_t result = CopyTree(w, source, destination, include, pattern);
+        const int16_t result = CopyTree(w, source, destination, include, pattern, run);
 
         w.setMousePointer(PointerDefault);
-        if (isDestinationError(Err().number)) {
+        // Any file that did not reach the destination, at any level, is
+        // reported: the run is not a complete backup.
+        if (run.failure.number != 0) {
+            Err() = run.failure;
+            CurrentName = run.failedName;
+        }
+        if (isDestinationError(Err().number) || run.failure.number != 0) {
             ReportError(w);
             return;
         }
-        if (result != False) {
+        // A run that a stop request or a cancelled large copy cut short, at
+        // any level, is not complete either.
+        if (result != False && !run.stopped) {
+            // "Cópia Atualizada" promises the data is on the disk, not in memory.
+            FileSystem::get().flush(run.destination);
             w.setCmdCopyEnabled(true);
             w.setLabel12Visible(false);
             w.setLblCopyInfo2(QString());

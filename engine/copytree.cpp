@@ -1,25 +1,31 @@
 #include "engine/copytree.h"
 #include "engine/runlog.h"
 #include "platform/drives.h"
-#include "platform/errors.h"
 #include "platform/events.h"
 #include "platform/messagebox.h"
 #include "platform/progresswindow.h"
 
 #include <QFile>
-#include <functional>
+#include <set>
 
 namespace TRAVO1 {
 
 using namespace platform;
+
+void CopyRun::failed(const RecordedError& error, const QString& name) {
+    // A full disk says most about a backup that did not fit: no later
+    // failure hides it.
+    if (failure.number == ErrDiskFull && error.number != ErrDiskFull)
+        return;
+    failure = error;
+    failedName = name;
+}
 
 namespace {
 
 // A failed creation of a destination directory: it leaves the level that
 // met it and is handled by the level above, unlike the level's own failures.
 struct DirectoryCreationFailed {};
-
-using SourceOpener = std::function<Directory()>;
 
 bool stopRequested() {
     return StopFlag == 1;
@@ -33,27 +39,68 @@ QString nameText(const std::string& name) {
     return QFile::decodeName(QByteArray::fromStdString(name));
 }
 
+// A source entry that is gone by the time it is read is no failure of the
+// backup: there is nothing left to back up.
+bool vanished(int32_t number) {
+    return number == ErrFileNotFound || number == ErrPathNotFound;
+}
+
 // The error path: status line, log record, recorded error cleared.
-void errorPath(WindowModel& w) {
+void errorPath(WindowModel& w, CopyRun& run) {
     const RecordedError error = Err();
+    if (!vanished(error.number))
+        run.failed(error, CurrentName);
     w.setLblCopyInfo(QStringLiteral("Erro: ") + QString::number(error.number) +
                      QStringLiteral(" - ") + error.description);
     WriteRunLog(w, error.number, error.description);
     clearError();
 }
 
-// The size rule: large files through CopyFileShell, the rest plainly.
-void copyBySize(const FileInfo& source, const Directory& fromDir, const Directory& toDir,
-                const std::string& name) {
-    if (double(source.length) / 1024.0 > LargeFileKiB)
-        CopyFileShell(fromDir, name, toDir, name);
-    else
-        FileSystem::get().copyFile(fromDir, name, toDir, name);
+// How the source's time compares with its copy's: above 0 when the source
+// is later, 0 when they are the same at the finest precision that both
+// volumes keep. A copy whose time has no digits below some power of ten is
+// taken to be kept to that (whole seconds on many shares, 10 ms on exFAT).
+// FAT keeps 2 seconds, so a copy there may land a second older than its
+// source.
+int compareTimes(const FileInfo& from, const FileInfo& to, bool coarseTimes) {
+    if (coarseTimes) {
+        const int64_t later = from.modified - to.modified;
+        return later > 1 ? 1 : later < 0 ? -1 : 0;
+    }
+    int32_t precision = 1;
+    while (precision < 1'000'000'000 && to.modifiedNs % (precision * 10) == 0)
+        precision *= 10;
+    const auto source = std::pair(from.modified, from.modifiedNs - from.modifiedNs % precision);
+    const auto copy = std::pair(to.modified, to.modifiedNs);
+    return source > copy ? 1 : source < copy ? -1 : 0;
 }
 
-// The destination directory as given, opened without touching the recorded
-// error: a missing one shows up as the failures of the files copied into it.
-Directory openDestination(const QString& text) {
+// Whether an existing destination copy must be replaced: an older one; an
+// empty copy of a file that is not empty, which is what an interrupted write
+// leaves; and one of the same time but another length, another version.
+bool outOfDate(const FileInfo& from, const FileInfo& to, const Directory& destDir) {
+    if (to.length == 0 && from.length != 0)
+        return true;
+    const int later = compareTimes(from, to, destDir.keepsCoarseTimes());
+    return later > 0 || (later == 0 && to.length != from.length);
+}
+
+// The size rule: large files through CopyFileShell, the rest plainly.
+// Returns whether the copy was made; raises when it failed.
+bool copyBySize(const FileInfo& source, const Directory& fromDir, const Directory& toDir,
+                const std::string& name, CopyRun& run) {
+    if (double(source.length) / 1024.0 <= LargeFileKiB)
+        return FileSystem::get().copyFile(fromDir, name, toDir, name);
+    const ShellCopy shell = CopyFileShell(fromDir, name, toDir, name);
+    if (shell.failure.number != 0 && shell.failure.number != ErrFileNotFound)
+        run.failed(shell.failure, nameText(name));
+    run.stopped = run.stopped || shell.cancelled;
+    return !shell.cancelled && shell.failure.number == 0;
+}
+
+// The folder that a text names, opened without touching the recorded error:
+// a missing one shows up where it is used.
+Directory openText(const QString& text) {
     const RecordedError saved = Err();
     try {
         return FileSystem::get().tryOpenDirectory(DriveTable::current().toHost(text));
@@ -63,16 +110,92 @@ Directory openDestination(const QString& text) {
     }
 }
 
-int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t include,
-                  const QString& pattern, const SourceOpener& openSource, const Directory& destDir,
-                  bool& diskFull) {
+// Names that a destination ignoring case cannot keep apart: the second of
+// two such source names would be copied over the first.
+class CaseCollisions {
+public:
+    explicit CaseCollisions(const Directory& destDir) : m_active(destDir.ignoresCase()) {}
+    // Whether the name collides with one taken before; records 75 when it does.
+    bool collides(const QString& name) {
+        if (!m_active || m_taken.insert(name.toCaseFolded()).second)
+            return false;
+        Err() = RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
+        return true;
+    }
+
+private:
+    bool m_active;
+    std::set<QString> m_taken;
+};
+
+// One file of the file scan, from its status texts to its copy (the steps of
+// the record-and-continue mode). Returns false on a stop request.
+bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const QString& name,
+               const std::string& hostName, const FileInfo& from, const Directory& sourceDir,
+               const Directory& destDir, CopyRun& run) {
     FileSystem& fs = FileSystem::get();
+    pumpEventsIfDue();
+    const QString target = QStringLiteral("Para: ") + dest + name;
+    w.setLblCopyInfo(QStringLiteral("Copiando De: ") + source + name);
+    w.setLblCopyInfo2(target);
+    w.setCaption(target);
+    clearError();
+
+    // The file's last failure, until a later copy of it succeeds. It reaches
+    // the run before any return, so a stop cannot hide it.
+    RecordedError failure;
+    const auto settle = [&] {
+        if (failure.number != 0)
+            run.failed(failure, name);
+    };
+    const auto copy = [&] {
+        try {
+            if (copyBySize(from, sourceDir, destDir, hostName, run))
+                failure = {};
+        } catch (const Failure& f) {
+            if (f.number != ErrFileNotFound)
+                failure = Err();
+            throw;
+        }
+    };
+
+    // Up-to-date test: the probe leaves 0 when the destination exists.
+    FileInfo to{};
+    resumeNext([&] { to = fs.probe(destDir, hostName); });
+    if (Err().number == 0) {
+        if (outOfDate(from, to, destDir))
+            resumeNext(copy);
+        if (stopRequested()) {
+            settle();
+            return false;
+        }
+    }
+    const int32_t n = Err().number;
+    if (n == ErrPermissionDenied && failure.number == 0)
+        failure = Err(); // a destination in use is not backed up
+    if (n != 0 && n != ErrPermissionDenied) {
+        pumpEventsIfDue();
+        resumeNext(copy);
+        pumpEventsIfDue();
+    }
+    settle();
+    return true;
+}
+
+int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t include,
+                  const QString& pattern, const Directory& sourceDir, const Directory& destDir,
+                  CopyRun& run) {
+    FileSystem& fs = FileSystem::get();
+    const auto stop = [&] {
+        run.stopped = true;
+        return False;
+    };
     clearError(); // the error path is armed from here
     try {
         source = normalised(source);
         dest = normalised(dest);
         const QString savedDest = dest;
-        const Directory sourceDir = openSource();
+        sourceDir.require();
 
         // Subdirectory scan. One read of the directory serves both scans.
         std::vector<DirEntry> entries = fs.list(sourceDir, QStringLiteral("*.*"), AttrDirectory);
@@ -84,7 +207,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             if (entry.name == "." || entry.name == "..")
                 continue;
             if (stopRequested())
-                return False;
+                return stop();
             if (entry.directory)
                 subdirectories.push_back(entry.name);
         }
@@ -92,6 +215,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
         // File scan.
         pumpEvents();
+        CaseCollisions collisions(destDir);
         bool recording = false; // record-and-continue, from the first file on
         for (size_t i = 0; i < entries.size(); ++i) {
             const DirEntry& entry = entries[i];
@@ -100,7 +224,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 continue;
             CurrentName = name;
             if (stopRequested())
-                return False;
+                return stop();
 
             FileInfo from{};
             bool isDirectory = false;
@@ -109,63 +233,28 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 isDirectory = from.attributes & AttrDirectory;
             };
             // While recording, a failed test counts as passed: the entry is skipped.
-            if (recording ? !resumeNext(readAttributes) || isDirectory
-                          : (readAttributes(), isDirectory))
+            if (recording && !resumeNext(readAttributes)) {
+                if (!vanished(Err().number))
+                    run.failed(Err(), name);
                 continue;
-
-            pumpEventsIfDue();
-            const QString target = QStringLiteral("Para: ") + dest + name;
-            w.setLblCopyInfo(QStringLiteral("Copiando De: ") + source + name);
-            w.setLblCopyInfo2(target);
-            w.setCaption(target);
-
+            }
+            if (!recording)
+                readAttributes();
+            if (isDirectory)
+                continue;
             recording = true;
-            clearError();
-            bool fullDisk = false; // the file's last copy found the disk full
-            const auto copy = [&] {
-                try {
-                    copyBySize(from, sourceDir, destDir, entry.name);
-                    fullDisk = false;
-                } catch (const Failure& f) {
-                    fullDisk = f.number == ErrDiskFull;
-                    throw;
-                }
-            };
-
-            // Up-to-date test: the probe leaves 0 when the destination exists.
-            FileInfo to{};
-            resumeNext([&] { to = fs.probe(destDir, entry.name); });
-            if (Err().number == 0) {
-                if (to.length == 0 && from.length != 0) {
-                    // An empty copy of a file that is not empty: the last run
-                    // ran out of space here.
-                    w.setLblCopyInfo(QStringLiteral("Disco cheio"));
-                    WriteRunLog(w);
-                    return False;
-                }
-                const bool bothEmpty = to.length == 0; // up to date whatever the times
-                // FAT stores an odd second one lower: a second older is up to date there.
-                const bool older =
-                    from.modified > to.modified &&
-                    !(from.modified - to.modified == 1 && destDir.keepsCoarseTimes());
-                if (!bothEmpty && older)
-                    resumeNext(copy);
-                if (stopRequested())
-                    return False;
+            if (collisions.collides(name)) {
+                run.failed(Err(), name);
+                continue;
             }
-            const int32_t n = Err().number;
-            if (n != 0 && n != ErrPermissionDenied) {
-                pumpEventsIfDue();
-                resumeNext(copy);
-                pumpEventsIfDue();
-            }
-            diskFull = diskFull || fullDisk;
+            if (!copyEntry(w, source, dest, name, entry.name, from, sourceDir, destDir, run))
+                return stop();
             if (stopRequested())
-                return False;
+                return stop();
         }
         CurrentName.clear();
         if (stopRequested())
-            return False;
+            return stop();
         entries = {}; // deep trees keep only the subfolder names of each open level
         names = {};
 
@@ -175,6 +264,10 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 return True;
             clearError(); // the directory-creation path is armed
             const QString name = nameText(subdirectory);
+            if (collisions.collides(name)) {
+                run.failed(Err(), name);
+                continue;
+            }
             dest += name;
             Directory childDest;
             try {
@@ -187,21 +280,21 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 try {
                     fs.makeDirectory(destDir, subdirectory);
                 } catch (const Failure&) {
+                    run.failed(Err(), name);
                     throw DirectoryCreationFailed{};
                 }
                 clearError();
-                childDest = fs.tryOpenDirectory(destDir.pathOf(subdirectory));
+                // By its handle, so that no path grows past the system's limit.
+                childDest = fs.tryOpenDirectory(destDir, subdirectory);
             }
             clearError(); // the error path is armed again
 
             QString childSource = source + name;
             QString childDestText = dest;
-            const SourceOpener openChild = [&] {
-                return fs.openDirectory(sourceDir, subdirectory);
-            };
+            const Directory childSourceDir = fs.tryOpenDirectory(sourceDir, subdirectory);
             try {
-                copyLevel(w, childSource, childDestText, include, pattern, openChild, childDest,
-                          diskFull);
+                copyLevel(w, childSource, childDestText, include, pattern, childSourceDir,
+                          childDest, run);
             } catch (const DirectoryCreationFailed&) {
                 throw Failure(Err().number);
             }
@@ -209,7 +302,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         }
         return True;
     } catch (const Failure&) {
-        errorPath(w);
+        errorPath(w, run);
         return False;
     }
 }
@@ -217,45 +310,47 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 } // namespace
 
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
-                 const int16_t& includeSubdirectories, const QString& pattern) {
-    // File access goes by the texts as given, whose components find their
-    // real case; the upper-cased texts are for display only.
-    const QString sourceText = source;
-    const Directory destDir = openDestination(destination);
-    const SourceOpener openSource = [&] {
-        return FileSystem::get().openDirectory(DriveTable::current().toHost(sourceText));
-    };
-    bool diskFull = false;
+                 const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run) {
     try {
-        const int16_t result = copyLevel(w, source, destination, includeSubdirectories, pattern,
-                                         openSource, destDir, diskFull);
-        // A file that found the disk full is missing from the backup, whatever
-        // the files after it did: the run must not end as up to date.
-        if (diskFull)
-            Err() = RecordedError{ErrDiskFull, describe(ErrDiskFull)};
-        return result;
+        return copyLevel(w, source, destination, includeSubdirectories, pattern, run.source,
+                         run.destination, run);
     } catch (const DirectoryCreationFailed&) {
         throw Failure(Err().number);
     }
 }
 
-void CopyFileShell(const Directory& fromDir, const std::string& from, const Directory& toDir,
-                   const std::string& to) {
+int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
+                 const int16_t& includeSubdirectories, const QString& pattern) {
+    CopyRun run;
+    run.source = openText(source);
+    run.destination = openText(destination);
+    const int16_t result = CopyTree(w, source, destination, includeSubdirectories, pattern, run);
+    if (run.failure.number != 0)
+        Err() = run.failure;
+    return result;
+}
+
+ShellCopy CopyFileShell(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                        const std::string& to) {
     const RecordedError saved = Err();
     const QString name = nameText(from);
+    ShellCopy outcome;
     try {
         const auto window = ProgressWindow::open(name);
-        FileSystem::get().copyFile(fromDir, from, toDir, to, [&](int64_t done, int64_t total) {
-            return window->update(total > 0 ? int(std::min<int64_t>(done * 100 / total, 100))
-                                            : 100);
-        });
+        outcome.cancelled =
+            !FileSystem::get().copyFile(fromDir, from, toDir, to, [&](int64_t done, int64_t total) {
+                return window->update(total > 0 ? int(std::min<int64_t>(done * 100 / total, 100))
+                                                : 100);
+            });
     } catch (const Failure& f) {
+        outcome.failure = Err();
         MessageBox::show(QStringLiteral("Não foi possível copiar o arquivo %1.\n\n%2 (erro %3)")
                              .arg(name, describe(f.number))
                              .arg(f.number),
                          MbOk | MbCritical, QStringLiteral("Erro ao copiar arquivo"));
     }
     Err() = saved;
+    return outcome;
 }
 
 } // namespace TRAVO1

@@ -2,6 +2,7 @@
 // The recursive tree copy.
 
 #include "engine/jobstate.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 
 namespace TRAVO1 {
@@ -9,20 +10,46 @@ namespace TRAVO1 {
 // Files longer than this go through CopyFileShell.
 constexpr double LargeFileKiB = 2000.0;
 
+// One copy run across all its levels: the top folders it copies between and
+// what the run met beyond the result of its top level.
+struct CopyRun {
+    platform::Directory source, destination; // opened by the caller
+    // The failure the operator must hear of: a full disk before anything
+    // else, otherwise the last file or folder that did not reach the
+    // destination; none when every one did. `failedName` is its name.
+    platform::RecordedError failure;
+    QString failedName;
+    // A stop request, or a cancelled large copy, took effect at some level.
+    bool stopped = false;
+
+    void failed(const platform::RecordedError& error, const QString& name);
+};
+
 // Copies one source directory level into the destination, and with
 // `includeSubdirectories` each subdirectory below it, creating missing
-// destination subdirectories. Source and destination are rewritten in place
-// (upper case, ending in "\"). Returns True when this level ran to its end;
-// False on a stop request, "Disco cheio" or its error path. A failed
-// creation of a destination directory is raised to the caller. A run in which
-// a copy met a full disk returns with "disk full" recorded.
+// destination subdirectories. Every entry is reached through the open
+// folders of `run` by its real host name; source and destination are the
+// texts shown (rewritten in place: upper case, ending in "\"). Returns True
+// when this level ran to its end; False on a stop request or its error path.
+// A failed creation of a destination directory is raised to the caller.
+int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
+                 const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run);
+
+// The same between the folders that the two texts name; a run that did not
+// bring every file to the destination returns with its failure recorded.
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern);
 
+// What became of one large copy.
+struct ShellCopy {
+    bool cancelled = false;          // by the operator, in its window
+    platform::RecordedError failure; // shown in its own box
+};
+
 // Copies one large file with its own progress window and Cancel button. Its
-// failures are shown in its own message box and never reach the caller: the
-// recorded error is left as it was.
-void CopyFileShell(const platform::Directory& fromDir, const std::string& from,
-                   const platform::Directory& toDir, const std::string& to);
+// failures are shown in its own message box and never reach the caller's
+// recorded error, which is left as it was.
+ShellCopy CopyFileShell(const platform::Directory& fromDir, const std::string& from,
+                        const platform::Directory& toDir, const std::string& to);
 
 } // namespace TRAVO1

@@ -122,20 +122,22 @@ private Q_SLOTS:
             QVERIFY(s.box().startsWith(u"Diretório ou drive de destino protegido! (erro 70)"_s));
             QCOMPARE(readFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s)), "in use");
         }
-        // A missing destination folder: 76 from the chain, in the trap, pointer restored;
-        // with the source at a drive root there is no chain and the copies give 76.
-        // A file in place of a chain folder is left alone and the copies give 76.
+        // A missing destination folder: 76 from the chain, in the trap, pointer
+        // restored, also with the source at a drive root, where there is no
+        // chain. A file in place of a chain folder is left alone: 75.
         const QString missing = u"Diretório de destino inexistente! (erro 76)"_s;
-        for (const auto& [from, to] : {std::pair{u"F:\\DADOS\\VENDAS"_s, u"D:\\NAOEXISTE"_s},
-                                       std::pair{u"F:\\"_s, u"D:\\NAOEXISTE"_s},
-                                       std::pair{u"F:\\DADOS\\VENDAS"_s, u"D:\\FILE"_s}}) {
+        const QString access = u"Erro de acesso ao Arquivo! (erro 75)"_s;
+        for (const auto& [from, to, box] :
+             {std::tuple{u"F:\\DADOS\\VENDAS"_s, u"D:\\NAOEXISTE"_s, missing},
+              std::tuple{u"F:\\"_s, u"D:\\NAOEXISTE"_s, missing},
+              std::tuple{u"F:\\DADOS\\VENDAS"_s, u"D:\\FILE"_s, access}}) {
             Setup s(0);
             writeFile(s.drives.host(u"F:\\root.txt"_s), "r");
             writeFile(s.drives.host(u"D:\\FILE\\DADOS"_s), "a file");
             s.w.from = from;
             s.w.to = to;
             cmdCopy_Click(s.w);
-            QCOMPARE(s.box(), missing);
+            QCOMPARE(s.box(), box);
             QCOMPARE(s.w.last(u"MousePointer"_s), u"0"_s);
             QCOMPARE(s.drives.logRecords(), 1);
             QVERIFY(!QFileInfo::exists(s.drives.host(u"D:\\NAOEXISTE"_s)));

@@ -96,7 +96,7 @@ private Q_SLOTS:
         RecordingWindow w;
 
         // A cancelled or failed large copy keeps the old file; a failure is shown
-        // in the copy's own box and never reaches the tree copy.
+        // in the copy's own box and still counts for the run.
         progress.cancelAt = 50;
         QCOMPARE(copyTree(w), True);
         faulty.copyFails["over.bin"] = ENOSPC;
@@ -106,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(boxes.boxes.size(), size_t(1));
         QCOMPARE(boxes.boxes[0].title, u"Erro ao copiar arquivo"_s);
         QVERIFY(boxes.boxes[0].prompt.contains(u"over.bin"_s));
-        QCOMPARE(Err().number, 0);
+        QCOMPARE(Err().number, 61);
 
         // Exactly 2,048,000 bytes go the plain way, one more byte the large way.
         faulty.copyFails.clear();
@@ -148,22 +148,50 @@ private Q_SLOTS:
         QCOMPARE(readFile(drives.host(u"D:\\T\\d119\\f.txt"_s)), "119");
     }
 
-    void emptyDestinationFile() {
+    void upToDateMeansTheSameFile() {
         TempDrives drives;
+        const QString t = drives.host(u"D:\\T"_s);
+        // An empty copy of a file that is not empty is an interrupted one, even
+        // when it is later; the files and folders after it still arrive.
         writeFile(drives.host(u"F:\\S\\A\\full.txt"_s), "data", t0);
-        writeFile(drives.host(u"D:\\T\\A\\full.txt"_s), "", t0.addDays(1));
-        writeFile(drives.host(u"F:\\S\\B\\empty.txt"_s), "", t0.addDays(1));
-        writeFile(drives.host(u"D:\\T\\B\\empty.txt"_s), "", t0);
-        writeFile(drives.host(u"F:\\S\\B\\more.txt"_s), "more", t0);
-        // A ends on "Disco cheio" with one log record; B's empty file is up to date.
+        writeFile(t + u"/A/full.txt"_s, "", t0.addDays(1));
+        writeFile(drives.host(u"F:\\S\\A\\more.txt"_s), "more", t0);
+        writeFile(drives.host(u"F:\\S\\A\\Sub\\deep.txt"_s), "deep", t0);
+        writeFile(drives.host(u"F:\\S\\B\\empty.txt"_s), "", t0);
+        writeFile(t + u"/B/empty.txt"_s, "", t0);
+        // The same second but another length is another version; a later
+        // copy of another length is left alone.
+        writeFile(drives.host(u"F:\\S\\B\\resized.txt"_s), "longer", t0);
+        writeFile(t + u"/B/resized.txt"_s, "short", t0);
+        writeFile(drives.host(u"F:\\S\\B\\later.txt"_s), "new", t0);
+        writeFile(t + u"/B/later.txt"_s, "newer copy", t0.addSecs(1));
         RecordingWindow w;
         QCOMPARE(copyTree(w), True);
-        QCOMPARE(w.all(u"Lbl_CopyInfo"_s).count(u"Disco cheio"_s), 1);
-        QCOMPARE(tree(drives.host(u"D:\\T"_s)),
-                 (QStringList{u"A/"_s, u"A/full.txt="_s, u"B/"_s, u"B/empty.txt="_s,
-                              u"B/more.txt=more"_s}));
-        QCOMPARE(drives.logRecords(), 1);
-        QVERIFY(drives.log().contains("\r\nDisco cheio\t\t 0 \t"));
+        QCOMPARE(tree(t), (QStringList{u"A/"_s, u"A/Sub/"_s, u"A/Sub/deep.txt=deep"_s,
+                                       u"A/full.txt=data"_s, u"A/more.txt=more"_s, u"B/"_s,
+                                       u"B/empty.txt="_s, u"B/later.txt=newer copy"_s,
+                                       u"B/resized.txt=longer"_s}));
+        QCOMPARE(drives.logRecords(), 0);
+
+        // Saved twice within one second, with a run in between: the second
+        // save reaches the copy; an unchanged file is not copied again.
+        const QString s = drives.host(u"F:\\S\\B\\resized.txt"_s);
+        const QDateTime first = t0.addMSecs(100), second = t0.addMSecs(700);
+        writeFile(s, "first", first);
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(readFile(t + u"/B/resized.txt"_s), "first");
+        writeFile(s, "again", second);
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(readFile(t + u"/B/resized.txt"_s), "again");
+        QCOMPARE(QFileInfo(t + u"/B/resized.txt"_s).lastModified(), second);
+        writeFile(t + u"/B/resized.txt"_s, "other", second); // same time and length
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(readFile(t + u"/B/resized.txt"_s), "other");
+        // A copy kept to whole seconds (a share) is up to date with its source.
+        writeFile(t + u"/B/resized.txt"_s, "again", t0);
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(readFile(t + u"/B/resized.txt"_s), "again");
+        QCOMPARE(QFileInfo(t + u"/B/resized.txt"_s).lastModified(), t0);
     }
 
     void stopCheckpoints() {

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSysInfo>
 #include <QTest>
 #include <csignal>
 #include <fcntl.h>
@@ -332,13 +333,17 @@ private Q_SLOTS:
             const QByteArray before = drives.log();
             const Outcome o = runAsNobody(u"command"_s, root);
             QCOMPARE(o.exitCode, 0);
-            QVERIFY(o.lines.filter(u"box"_s).isEmpty());
             QCOMPARE(rawTree(t),
                      (std::map<std::string, std::string>{{"Locked/", ""}, {"a.txt", "a"}}));
+            // The folder that could not be read is missing from the backup:
+            // the run is reported, not completed.
+            QCOMPARE(o.lines.filter(u"box"_s).size(), 1);
+            QVERIFY(o.lines.filter(u"box"_s)[0].contains(u"(erro 70)"_s));
+            QVERIFY(o.lines.filter(u"Cópia Atualizada"_s).isEmpty());
             if (first.isEmpty()) {
                 first = o.lines;
                 QCOMPARE(drives.logRecords(), 2);
-                QVERIFY(first.last(2).first().startsWith(u"status Cópia Atualizada - "_s));
+                QVERIFY(first.contains(u"status Erro na execução da cópia. 70"_s));
             } else {
                 QCOMPARE(o.lines, first);
                 QCOMPARE(drives.log(), before);
@@ -553,10 +558,15 @@ private Q_SLOTS:
         writeFile(drives.host(u"F:\\S\\Other\\o.txt"_s), "o", t0);
         writeFile(t + u"/big.bin"_s, "old", t0.addDays(-1));
         writeFile(t + u"/Other/o.txt"_s, "o", t0);
-        // A leftover of a copy whose source file is gone by now, and one of
-        // a process still alive, whose copy must be left alone.
-        writeFile(t + u"/Other/.pelivor-999999-0badf00d.tmp"_s, "partial");
-        writeFile(t + u"/Other/.pelivor-1-0badf00d.tmp"_s, "live");
+        // Leftovers of this computer, of a copy whose source is gone by now
+        // and of a process still alive; of another computer sharing the
+        // folder, one from today, whose copy may be under way, and an old one.
+        const QString host = u"/Other/.pelivor-"_s + QSysInfo::machineHostName();
+        writeFile(t + host + u"-999999-0badf00d.tmp"_s, "partial");
+        writeFile(t + host + u"-1-0badf00d.tmp"_s, "live");
+        writeFile(t + u"/Other/.pelivor-other-pc-999999-0badf00d.tmp"_s, "remote");
+        writeFile(t + u"/Other/.pelivor-other-pc-999998-0badf00d.tmp"_s, "old",
+                  QDateTime::currentDateTime().addDays(-2));
 
         QProcess p;
         p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, rootOf(drives)});
@@ -567,7 +577,7 @@ private Q_SLOTS:
 
         // The old copy is intact; the partial one hidden beside it.
         QCOMPARE(readFile(t + u"/big.bin"_s), "old");
-        QCOMPARE(leftovers(t), 3);
+        QCOMPARE(leftovers(t), 5);
         // Never taken for a real file, not even when that folder is a source.
         RecordingWindow w;
         QDir().mkpath(drives.host(u"D:\\Copy"_s));
@@ -575,11 +585,15 @@ private Q_SLOTS:
         QCOMPARE(tree(drives.host(u"D:\\Copy"_s)),
                  (QStringList{u"Other/"_s, u"Other/o.txt=o"_s, u"big.bin=old"_s}));
 
-        // The next run removes the leftovers of dead processes where it copies.
+        // The next run removes, where it copies, the leftovers of this
+        // computer's dead processes and any older than a day.
         writeFile(drives.host(u"F:\\S\\Other\\o.txt"_s), "o2", t0.addDays(1));
         QCOMPARE(copyTree(w, u"F:\\S"_s, u"D:\\T\\S"_s), True);
-        QCOMPARE(tree(t), (QStringList{u"Other/"_s, u"Other/.pelivor-1-0badf00d.tmp=live"_s,
-                                       u"Other/o.txt=o2"_s, u"big.bin=<25165824>"_s}));
+        QStringList expected{u"Other/"_s, host.mid(1) + u"-1-0badf00d.tmp=live"_s,
+                             u"Other/.pelivor-other-pc-999999-0badf00d.tmp=remote"_s,
+                             u"Other/o.txt=o2"_s, u"big.bin=<25165824>"_s};
+        expected.sort();
+        QCOMPARE(tree(t), expected);
         QCOMPARE(readFile(t + u"/big.bin"_s), big);
     }
 };

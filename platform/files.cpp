@@ -452,7 +452,7 @@ void FileSystem::makeDirectory(const Directory& parent, const std::string& name)
 
 void FileSystem::flush(const Directory& dir) {
     dir.require();
-    if (::syncfs(dir.fd()) != 0)
+    if (syncVolume(dir.fd()) != 0)
         raiseError(ErrDeviceIO);
 }
 
@@ -481,6 +481,14 @@ ssize_t FileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
         done += put;
     }
     return got;
+}
+
+int FileSystem::setTimes(int fd, const struct timespec times[2]) {
+    return ::futimens(fd, times);
+}
+
+int FileSystem::syncVolume(int fd) {
+    return ::syncfs(fd);
 }
 
 bool FileSystem::copyData(int in, int out, const struct stat& st, const Progress& progress) {
@@ -601,7 +609,7 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     // The time goes on before the rename, so the destination never shows a
     // complete file with a wrong time.
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    if (::futimens(out.fd, times) != 0)
+    if (setTimes(out.fd, times) != 0)
         raiseErrno(errno, Missing::File);
     // close() is where a network or full volume may report a lost write.
     if (::close(out.release()) != 0)

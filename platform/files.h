@@ -163,6 +163,10 @@ protected:
     // read(2) would: the bytes moved, 0 at the end, -1 with errno set.
     // `kernelCopy` is cleared once the kernel's copy path is not available.
     virtual ssize_t transfer(int in, int out, size_t count, bool& kernelCopy);
+    // Stamps a file's modification time, as futimens(2) would.
+    virtual int setTimes(int fd, const struct timespec times[2]);
+    // Writes a volume's data to its disk, as syncfs(2) would.
+    virtual int syncVolume(int fd);
 
 private:
     friend struct Temporary;

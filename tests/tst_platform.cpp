@@ -79,11 +79,19 @@ private Q_SLOTS:
         const auto host = [&](const QString& p) {
             return QFile::encodeName(drives.host(p)).toStdString();
         };
-        // Any case finds the real names; what is missing stays as typed; ".."
-        // never leaves the drive.
+        // Any case finds the one real name; what is missing stays as typed;
+        // ".." never leaves the drive. An exact name wins over names that
+        // differ only in case; several of those and no exact one are 76.
+        QDir().mkpath(drives.host(u"D:\\Backup\\Twin"_s));
+        QDir().mkpath(drives.host(u"D:\\Backup\\TWIN"_s));
         QCOMPARE(table.toHost(u"d:\\BACKUP\\\\dados\\"_s), host(u"D:\\Backup\\Dados"_s));
         QCOMPARE(table.toHost(u"D:\\BACKUP\\Novo"_s), host(u"D:\\Backup\\Novo"_s));
         QCOMPARE(table.toHost(u"D:\\..\\..\\Backup"_s), host(u"D:\\Backup"_s));
+        QCOMPARE(table.toHost(u"D:\\Backup\\TWIN"_s), host(u"D:\\Backup\\TWIN"_s));
+        QCOMPARE(failureOf([&] { table.toHost(u"D:\\Backup\\twin"_s); }), 76);
+        // A name holding "\\" has no faithful drive text: it reads like a path
+        // without a drive, which the start-up refuses.
+        QCOMPARE(table.toDrivePath(host(u"D:\\Backup"_s) + "/x\\..\\ESC/a").left(1), u"\\"_s);
         QCOMPARE(table.toDrivePath(host(u"D:\\Backup\\Dados"_s)), u"D:\\Backup\\Dados"_s);
         QCOMPARE(table.toDrivePath(table.toHost(u"D:\\"_s)), u"D:\\"_s);
         QCOMPARE(failureOf([&] { table.toHost(u"Q:\\X"_s); }), 68);
@@ -164,6 +172,34 @@ private Q_SLOTS:
         QVERIFY(unchanged());
         QCOMPARE(failureOf([&] { fs.copyFile(sd, "gone.dat", dd, "gone.dat", {}); }), 53);
         QVERIFY(unchanged());
+        // The time goes on before the rename: a copy that cannot be stamped
+        // never replaces the old one.
+        fs.failTimesWith = EIO;
+        QCOMPARE(failureOf([&] { fs.copyFile(sd, "big.dat", dd, "big.dat", {}); }), 57);
+        QVERIFY(unchanged());
+        fs.failTimesWith = 0;
+        // A source rewritten in place under its copy is read again; one that
+        // never holds still is not copied at all.
+        const auto rewrite = [&](int times, char mark) {
+            return [&, times, mark, n = 0]() mutable {
+                if (n++ >= times)
+                    return;
+                QFile f(from + u"/big.dat"_s);
+                QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(n * 7) && f.putChar(mark));
+            };
+        };
+        fs.duringTransfer = rewrite(1000, 'X');
+        QCOMPARE(failureOf([&] { fs.copyFile(sd, "big.dat", dd, "big.dat", {}); }), 75);
+        QVERIFY(unchanged());
+        data = readFile(from + u"/big.dat"_s);
+        fs.duringTransfer = rewrite(2, 'Y');
+        QVERIFY(fs.copyFile(sd, "big.dat", dd, "big.dat", {}));
+        fs.duringTransfer = {};
+        QCOMPARE(readFile(to + u"/big.dat"_s), readFile(from + u"/big.dat"_s));
+        QVERIFY(readFile(to + u"/big.dat"_s) != data);
+        writeFile(to + u"/big.dat"_s, "old contents", when.addDays(-1));
+        data = readFile(from + u"/big.dat"_s);
+        writeFile(from + u"/big.dat"_s, data, when);
 
         // A complete copy: data, time and permission bits, in steps when watched.
         int steps = 0;

@@ -205,8 +205,9 @@ template <class Handler> void Frm_Copy::trapped(Handler&& handler) {
 
 void Frm_Copy::Form_Load() {
     trapped([this] {
-        // Started from a network folder that has no drive letter.
-        if (ui.Dir1->path().startsWith(QLatin1Char('\\'))) {
+        // Started from, or placed in, a folder that has no drive letter.
+        if (ui.Dir1->path().startsWith(QLatin1Char('\\')) ||
+            programFolder().startsWith(QLatin1Char('\\'))) {
             MessageBox::show(QStringLiteral("Execute somente em unidade mapeada."),
                              MbOk | MbInformation, QStringLiteral("Mapeamento incorreto."));
             ui.cmdCopy->setEnabled(false);

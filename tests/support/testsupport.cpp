@@ -148,7 +148,28 @@ bool FaultyFileSystem::copyFile(const Directory& fromDir, const std::string& fro
     return FileSystem::copyFile(fromDir, from, toDir, to, progress);
 }
 
+int FaultyFileSystem::setTimes(int fd, const struct timespec times[2]) {
+    if (failTimesWith) {
+        errno = failTimesWith;
+        return -1;
+    }
+    return FileSystem::setTimes(fd, times);
+}
+
+int FaultyFileSystem::syncVolume(int fd) {
+    ++syncs;
+    if (onSync)
+        onSync();
+    if (failSyncWith) {
+        errno = failSyncWith;
+        return -1;
+    }
+    return FileSystem::syncVolume(fd);
+}
+
 ssize_t FaultyFileSystem::transfer(int in, int out, size_t count, bool& kernelCopy) {
+    if (duringTransfer)
+        duringTransfer();
     if (failTransferWith && moved >= failAfter) {
         errno = failTransferWith;
         return -1;

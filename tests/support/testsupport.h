@@ -103,6 +103,13 @@ public:
     // Copies fail with this errno once `failAfter` bytes went through.
     int failTransferWith = 0;
     int64_t failAfter = 0, moved = 0;
+    // Acts before each step of a copy's data, say a writer of the source.
+    std::function<void()> duringTransfer;
+    // Stamping a copy's time, or flushing a volume, fails with this errno.
+    int failTimesWith = 0, failSyncWith = 0;
+    // Volume flushes asked for; `onSync` sees each one.
+    int syncs = 0;
+    std::function<void()> onSync;
 
     platform::Directory openDirectory(const platform::Directory& parent,
                                       const std::string& name) override;
@@ -113,4 +120,6 @@ public:
 
 protected:
     ssize_t transfer(int in, int out, size_t count, bool& kernelCopy) override;
+    int setTimes(int fd, const struct timespec times[2]) override;
+    int syncVolume(int fd) override;
 };

@@ -97,20 +97,57 @@ private Q_SLOTS:
     }
 
     void destinationErrorsAreReported() {
-        // The last copy of the run failed on a full disk: 61 reaches the report.
-        {
+        // The last copy of the run fails half-way: the destination errors end
+        // the run with their box, status and log record; the others let it
+        // complete. No partial copy is left either way.
+        const QString copia = u"Erro de Cópia"_s;
+        const struct {
+            int err;
+            int32_t number;
+            QString text; // empty: the run completes
+            int style;
+            QString title;
+        } rows[] = {
+            // clang-format off
+            {EIO, 57, u"O disco de destino não está pronto! (erro 57)"_s, 16, copia},
+            {ENOSPC, 61, u"Drive de destino cheio! (erro 61)"_s, 48, copia},
+            {ENODEV, 68, u"Diretório ou drive de não disponível! (erro 68)"_s, 16, copia},
+            {EACCES, 70, u"Diretório ou drive de destino protegido! (erro 70)\r\nOu programa está sendo usado por algum usuário.\r\nFeche o programa que está sendo copiado e faça a cópia novamente"_s, 16, u"Erro na cópia"_s},
+            {ENOMEDIUM, 71, u"O disco de destino não está pronto! (erro 71)"_s, 16, copia},
+            {EFBIG, 75, u"Erro de acesso ao Arquivo! (erro 75)"_s, 16, copia},
+            {ENOTDIR, 76, u"Diretório de destino inexistente! (erro 76)"_s, 16, copia},
+            {0, 0, {}, 0, {}},
+            {EINVAL, 52, {}, 0, {}},
+            {ENOENT, 53, {}, 0, {}},
+            // clang-format on
+        };
+        for (const auto& row : rows) {
+            const QByteArray number = QByteArray::number(row.number);
             Setup s(0);
             FaultyFileSystem faulty;
-            faulty.failTransferWith = ENOSPC;
+            faulty.failTransferWith = row.err;
             cmdCopy_Click(s.w);
-            QCOMPARE(s.box(), u"Drive de destino cheio! (erro 61)"_s);
-            QCOMPARE(s.w.last(u"Lbl_CopyInfo"_s), u"Erro na execução da cópia. 61"_s);
-            QCOMPARE(s.w.last(u"cmdCopy"_s) + s.w.last(u"Label12"_s) + s.w.last(u"MousePointer"_s),
-                     u"offon0"_s);
+            QCOMPARE(s.w.last(u"MousePointer"_s), u"0"_s);
             QCOMPARE(s.drives.logRecords(), 1);
-            QVERIFY(s.drives.log().contains("\t 61 Disco cheio\t"));
-            QCOMPARE(tree(s.drives.host(u"D:\\BACKUP"_s)),
-                     (QStringList{u"DADOS/"_s, u"DADOS/VENDAS/"_s}));
+            QCOMPARE(tree(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS"_s)),
+                     row.err ? QStringList{} : QStringList{u"a.dbf=a"_s});
+            if (row.text.isEmpty()) {
+                QVERIFY2(s.boxes.boxes.empty(), number);
+                QVERIFY2(s.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s), number);
+                QCOMPARE(s.w.last(u"cmdCopy"_s) + s.w.last(u"Label12"_s), u"onoff"_s);
+                QVERIFY(s.drives.log().contains("\tD:\\BACKUP\t 0 \t"));
+                continue;
+            }
+            QCOMPARE(s.box(), row.text);
+            QCOMPARE(s.boxes.boxes[0].style, row.style);
+            QCOMPARE(s.boxes.boxes[0].title, row.title);
+            QCOMPARE(s.boxes.boxes[0].owner, nullptr);
+            QCOMPARE(s.w.lblCopyInfo(), u"Erro na execução da cópia. "_s + number);
+            QCOMPARE(s.w.last(u"cmdCopy"_s) + s.w.last(u"Label12"_s), u"offon"_s);
+            QVERIFY2(s.w.all(u"Lbl_CopyInfo"_s).filter(u"Atualizada"_s).isEmpty(), number);
+            const QByteArray record = "Erro na execução da cópia. " + number + "\tD:\\BACKUP\t " +
+                                      number + ' ' + describe(row.number).toUtf8() + '\t';
+            QVERIFY2(s.drives.log().contains(record), s.drives.log());
         }
         // The last file's probe refused: skipped without a word, then reported as 70.
         {

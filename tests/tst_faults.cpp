@@ -8,6 +8,7 @@
 
 #include "engine/copycommand.h"
 #include "engine/copytree.h"
+#include "platform/diskspace.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/progresswindow.h"
@@ -22,6 +23,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace TRAVO1;
@@ -62,6 +64,22 @@ int leftovers(const QString& folder) {
     for (const auto& [name, data] : rawTree(folder))
         n += fs::path(name).filename().native().starts_with(FileSystem::temporaryPrefix);
     return n;
+}
+
+// The data of a sparse file, by offset; the holes between read as zeros.
+std::vector<std::pair<off_t, std::string>> segments(const std::string& path) {
+    std::vector<std::pair<off_t, std::string>> out;
+    const int f = ::open(path.c_str(), O_RDONLY);
+    for (off_t at = 0; (at = ::lseek(f, at, SEEK_DATA)) >= 0;) {
+        const off_t end = ::lseek(f, at, SEEK_HOLE);
+        std::string bytes(size_t(end - at), '\0');
+        if (::pread(f, bytes.data(), bytes.size(), at) != ssize_t(bytes.size()))
+            break;
+        out.emplace_back(at, std::move(bytes));
+        at = end;
+    }
+    ::close(f);
+    return out;
 }
 
 // The drives of a TempDrives set up afresh in a child process.
@@ -529,25 +547,83 @@ private Q_SLOTS:
         QCOMPARE(copyTree(w), True);
 
         // Same length, same data where the source has data, holes elsewhere.
-        const auto segments = [](const std::string& path) {
-            std::vector<std::pair<off_t, std::string>> out;
-            const int f = ::open(path.c_str(), O_RDONLY);
-            for (off_t at = 0; (at = ::lseek(f, at, SEEK_DATA)) >= 0;) {
-                const off_t end = ::lseek(f, at, SEEK_HOLE);
-                std::string bytes(size_t(end - at), '\0');
-                if (::pread(f, bytes.data(), bytes.size(), at) != ssize_t(bytes.size()))
-                    break;
-                out.emplace_back(at, std::move(bytes));
-                at = end;
-            }
-            ::close(f);
-            return out;
-        };
         QCOMPARE(fs::file_size(to), uintmax_t(length));
         QVERIFY(segments(to) == segments(from));
         struct stat st {};
         QCOMPARE(::stat(to.c_str(), &st), 0);
         QVERIFY(st.st_blocks * 512 < 64 << 20);
+    }
+
+    void sparseFilesEndingInAHole() {
+        // Disk images whose last part was never written: the copy must still
+        // have the whole length, and stay sparse.
+        TempDrives drives;
+        const QString from = drives.host(u"F:\\S"_s), to = drives.host(u"D:\\T"_s);
+        QDir().mkpath(from);
+        QDir().mkpath(to);
+        const off_t length = off_t(64) << 20;
+        const std::string data(1 << 20, 'd');
+        for (const auto& [name, written] :
+             {std::pair{"start.img", data.size()}, std::pair{"empty.img", size_t(0)}}) {
+            const std::string source = bytes(from) + '/' + name;
+            const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, data.data(), written), ssize_t(written));
+            QCOMPARE(::ftruncate(fd, length), 0);
+            ::close(fd);
+            const int in = ::open(source.c_str(), O_RDONLY);
+            const off_t hole = ::lseek(in, 0, SEEK_HOLE);
+            ::close(in);
+            if (hole == length)
+                QSKIP("the file system of the temporary folder reports no holes (SEEK_HOLE)");
+
+            // In one request, and in steps as with a progress window.
+            const FileSystem::Progress watch = [](int64_t, int64_t) { return true; };
+            for (const FileSystem::Progress& progress : {FileSystem::Progress(), watch}) {
+                FileSystem& files = FileSystem::get();
+                const Directory sd = files.openDirectory(bytes(from));
+                const Directory dd = files.openDirectory(bytes(to));
+                QVERIFY(files.copyFile(sd, name, dd, name, progress));
+                const std::string copy = bytes(to) + '/' + name;
+                QCOMPARE(fs::file_size(copy), uintmax_t(length));
+                QVERIFY(segments(copy) == segments(source));
+                struct stat st {};
+                QCOMPARE(::stat(copy.c_str(), &st), 0);
+                QVERIFY2(st.st_blocks * 512 < 8 << 20, name);
+                QVERIFY(fs::remove(copy));
+            }
+        }
+    }
+
+    void realFreeSpace() {
+        // The free space of a volume with reserved blocks: all that is free,
+        // the reserved part included, as the volume itself counts it.
+        TempDrives drives;
+        QTemporaryDir images;
+        const QString image = images.filePath(u"ext4.img"_s), d = drives.host(u"D:"_s);
+        QString error;
+        if (!succeeds(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, u"-m"_s, u"5"_s, image, u"64M"_s}, &error))
+            QSKIP(qPrintable(u"mkfs.ext4 (e2fsprogs) cannot make the image: "_s + error));
+        Mount ext4(d, u"mount"_s, {u"-t"_s, u"ext4"_s, u"-o"_s, u"loop"_s, image});
+        if (!ext4.mounted)
+            QSKIP(qPrintable(u"a loop device cannot be mounted here: "_s + ext4.error));
+
+        struct statvfs st {};
+        QCOMPARE(::statvfs(bytes(d).c_str(), &st), 0);
+        QVERIFY(st.f_bfree > st.f_bavail); // the reserved blocks
+        DiskSpace space;
+        QVERIFY(GetDiskFreeSpaceEx(u"D:"_s, space));
+        QCOMPARE(space.totalFree, uint64_t(st.f_bfree) * st.f_frsize);
+        QCOMPARE(space.availableToCaller, uint64_t(st.f_bavail) * st.f_frsize);
+        QCOMPARE(space.total, uint64_t(st.f_blocks) * st.f_frsize);
+
+        // A drive without a volume: a failed query that leaves the counts and
+        // the recorded error as they were.
+        resumeNext([] { raiseError(ErrDiskFull); });
+        DiskSpace none{1, 2, 3};
+        QVERIFY(!GetDiskFreeSpaceEx(u"Q:"_s, none));
+        QCOMPARE(none.availableToCaller + none.total + none.totalFree, uint64_t(6));
+        QCOMPARE(Err().number, 61);
     }
 
     void killedInTheMiddleOfALargeCopy() {

@@ -15,6 +15,7 @@
 #include <QProgressDialog>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,13 +44,34 @@ class TestPlatform : public QObject {
 
 private Q_SLOTS:
     void hostErrors() {
-        // A missing entry is a file or a path by what the caller looked for; the
-        // rest decide how the tree copy goes on (70 skips, 61 reports).
-        QCOMPARE(errorFromErrno(ENOENT, Missing::File), 53);
-        QCOMPARE(errorFromErrno(ENOENT, Missing::Path), 76);
-        QCOMPARE(errorFromErrno(EROFS), 70);
-        QCOMPARE(errorFromErrno(EDQUOT), 61);
-        QCOMPARE(failureOf([] { raiseError(61); }), 61);
+        // Every host error the table knows, by the number the program shows; a
+        // missing entry alone depends on whether a file or a path was sought.
+        const struct {
+            int err;
+            int32_t asFile, asPath;
+        } rows[] = {
+            {ENOENT, 53, 76},    {ENOTDIR, 76, 76},      {EACCES, 70, 70},
+            {EPERM, 70, 70},     {EROFS, 70, 70},        {EBUSY, 70, 70},
+            {ETXTBSY, 70, 70},   {ENOSPC, 61, 61},       {EDQUOT, 61, 61},
+            {EIO, 57, 57},       {EREMOTEIO, 57, 57},    {ENXIO, 68, 68},
+            {ENODEV, 68, 68},    {ESTALE, 68, 68},       {ENOTCONN, 68, 68},
+            {EHOSTDOWN, 68, 68}, {EHOSTUNREACH, 68, 68}, {ETIMEDOUT, 68, 68},
+            {ENOMEDIUM, 71, 71}, {EINVAL, 52, 52},       {EILSEQ, 52, 52},
+            {EBADF, 52, 52},     {ENAMETOOLONG, 75, 75}, {EISDIR, 75, 75},
+            {EEXIST, 75, 75},    {ENOTEMPTY, 75, 75},    {ELOOP, 75, 75},
+            {EFBIG, 75, 75},     {EXDEV, 75, 75},        {EMFILE, 75, 75},
+            {ENFILE, 75, 75},    {E2BIG, 75, 75}, // any other
+        };
+        QStringList actual, expected;
+        for (const auto& [err, asFile, asPath] : rows) {
+            const QString name = QString::fromLocal8Bit(std::strerror(err)) + u": "_s;
+            actual << name + u"%1 %2"_s.arg(errorFromErrno(err, Missing::File))
+                                 .arg(errorFromErrno(err, Missing::Path));
+            expected << name + u"%1 %2"_s.arg(asFile).arg(asPath);
+        }
+        QCOMPARE(actual, expected);
+        QCOMPARE(errorFromErrno(ENOENT), 76); // a path, unless the caller says otherwise
+        QCOMPARE(failureOf([] { raiseErrno(EDQUOT); }), 61);
         QCOMPARE(Err().description, u"Disco cheio"_s);
     }
 
@@ -70,6 +92,19 @@ private Q_SLOTS:
         QCOMPARE(table.toDrivePath("/"), u"C:\\"_s);
         QCOMPARE(table.toDrivePath("/run/user/1000/gvfs/smb-share:server=s,share=x").left(2),
                  u"\\\\"_s);
+
+        // A stick mounted on a folder whose name has a blank, which the table
+        // writes as \040, keeps its letter and its real folder.
+        QTemporaryDir media;
+        const QByteArray stick = QFile::encodeName(media.path()) + "/USB Stick";
+        QVERIFY(QDir().mkpath(QFile::decodeName(stick)));
+        const DriveTable usb = DriveTable::fromMountInfo("26 1 254:0 / / rw - ext4 /dev/vda rw\n"
+                                                         "40 26 8:17 / " +
+                                                         QByteArray(stick).replace(" ", "\\040") +
+                                                         " rw,nosuid - vfat /dev/sdz1 rw\n");
+        QCOMPARE(usb.drives().size(), size_t(2));
+        QCOMPARE(usb.drives()[1].hostRoot, stick.toStdString());
+        QCOMPARE(usb.toDrivePath(stick.toStdString() + "/a b"), u"D:\\a b"_s);
     }
 
     void drivePaths() {
@@ -115,8 +150,6 @@ private Q_SLOTS:
         QCOMPARE(names(listPath(u"D:\\L\\SUB"_s, 0)), QStringList{});
         QCOMPARE(names(listPath(u"D:\\L\\p?AIN.*"_s, 0)), QStringList{u"Plain.txt"_s});
         QCOMPARE(failureOf([] { listPath(u"D:\\NOPE\\X"_s, AttrDirectory); }), 76);
-        QVERIFY(matchesPattern(u"VENDAS"_s, u"vendas.*"_s));
-        QVERIFY(!matchesPattern(u"a.txt.bak"_s, u"*.txt"_s));
 
         // The probe: 53 for a missing file, 75 for anything not a regular file,
         // the folder's own error when the folder could not be opened.
@@ -132,6 +165,35 @@ private Q_SLOTS:
         else
             QCOMPARE(failureOf([&] { fs.probe(dir, "Plain.txt"); }), 70);
         QCOMPARE(failureOf([&] { fs.probe(fs.tryOpenDirectory("/nonexistent"), "x"); }), 76);
+    }
+
+    void patterns() {
+        // As on the command line: any case, "*" also for nothing, and a name
+        // without extension matches "NAME.*" and "*.*".
+        const struct {
+            QString name, pattern;
+            bool matches;
+        } rows[] = {
+            {u"Plain"_s, u"Plain*"_s, true},      {u"Plain"_s, u"Plain**"_s, true},
+            {u"Plain.txt"_s, u"Plain*"_s, true},  {u"Plai"_s, u"Plain*"_s, false},
+            {u"Plain"_s, u"P*"_s, true},          {u"Plain"_s, u"*"_s, true},
+            {u"Plain"_s, u"*.*"_s, true},         {u"Plain.txt"_s, u"*.*"_s, true},
+            {u"Plain"_s, u"P*.*"_s, true},        {u"Plain.txt"_s, u"p*.*"_s, true},
+            {u"Plain.txt"_s, u"Q*.*"_s, false},   {u"VENDAS"_s, u"vendas.*"_s, true},
+            {u"Plain.txt"_s, u"Plain.*"_s, true}, {u"Plainer"_s, u"Plain.*"_s, false},
+            {u"Plain"_s, u"Plain"_s, true},       {u"Plainer"_s, u"Plain"_s, false},
+            {u"Plain.txt"_s, u"*.TXT"_s, true},   {u"Plain"_s, u"*.txt"_s, false},
+            {u"a.txt.bak"_s, u"*.txt"_s, false},  {u"a.txt.bak"_s, u"*.bak"_s, true},
+            {u"Plain.txt"_s, u"*.t"_s, false},    {u"plain.TXT"_s, u"P?AIN.t*"_s, true},
+            {u"Plain"_s, u"?????"_s, true},       {u"Plain"_s, u"????"_s, false},
+        };
+        QStringList actual, expected;
+        for (const auto& [name, pattern, matches] : rows) {
+            actual << name + u' ' + pattern +
+                          (matchesPattern(name, pattern) ? u" yes"_s : u" no"_s);
+            expected << name + u' ' + pattern + (matches ? u" yes"_s : u" no"_s);
+        }
+        QCOMPARE(actual, expected);
     }
 
     void safeCopy() {
@@ -250,9 +312,12 @@ private Q_SLOTS:
 
     void regionalFormats() {
         // The tests run under a C locale, which falls back to Brazilian Portuguese.
-        const QDateTime evening(QDate(2026, 12, 6), QTime(20, 18, 30));
-        QCOMPARE(generalDate(evening), u"06/12/2026 20:18:30"_s);
-        QCOMPARE(generalDate(QDateTime(QDate(2026, 12, 6), QTime(0, 0))), u"06/12/2026"_s);
+        // "General Date" leaves out the time of midnight alone.
+        for (const auto& [time, text] : {std::pair{QTime(20, 18, 30), u"06/12/2026 20:18:30"_s},
+                                         std::pair{QTime(0, 0), u"06/12/2026"_s},
+                                         std::pair{QTime(0, 30), u"06/12/2026 00:30:00"_s},
+                                         std::pair{QTime(0, 0, 1), u"06/12/2026 00:00:01"_s}})
+            QCOMPARE(generalDate(QDateTime(QDate(2026, 12, 6), time)), text);
         QCOMPARE(formatNumber(1234567.5), u"1.234.567,50"_s);
         QCOMPARE(formatNumber(0.004), u"0,00"_s);
     }

@@ -4,6 +4,7 @@
 
 #include "engine/copycommand.h"
 #include "platform/errors.h"
+#include "platform/progresswindow.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -97,9 +98,10 @@ private Q_SLOTS:
     }
 
     void destinationErrorsAreReported() {
-        // The last copy of the run fails half-way: the destination errors end
-        // the run with their box, status and log record; the others let it
-        // complete. No partial copy is left either way.
+        // The last copy of the run fails half-way: it ends the run with its
+        // box, status and log record, a name the destination refuses naming
+        // the file; a source gone before it was read lets the run complete.
+        // No partial copy is left either way.
         const QString copia = u"Erro de Cópia"_s;
         const struct {
             int err;
@@ -117,7 +119,7 @@ private Q_SLOTS:
             {EFBIG, 75, u"Erro de acesso ao Arquivo! (erro 75)"_s, 16, copia},
             {ENOTDIR, 76, u"Diretório de destino inexistente! (erro 76)"_s, 16, copia},
             {0, 0, {}, 0, {}},
-            {EINVAL, 52, {}, 0, {}},
+            {EINVAL, 52, u"Nome de arquivo inválido! (erro 52)\n\na.dbf"_s, 48, u"Pelivor"_s},
             {ENOENT, 53, {}, 0, {}},
             // clang-format on
         };
@@ -179,6 +181,133 @@ private Q_SLOTS:
             QCOMPARE(s.drives.logRecords(), 1);
             QVERIFY(!QFileInfo::exists(s.drives.host(u"D:\\NAOEXISTE"_s)));
             QCOMPARE(readFile(s.drives.host(u"D:\\FILE\\DADOS"_s)), "a file");
+        }
+    }
+
+    void destinationInsideTheSource() {
+        // However it is spelt or reached, a destination that is the source or
+        // lies below it is refused before anything is made.
+        for (const QString& to : {u"F:\\DADOS\\VENDAS\\"_s, u"f:\\dados\\vendas\\Mes"_s,
+                                  u"D:\\LINK"_s, u"D:\\LINK\\Novo\\Mais"_s}) {
+            Setup s;
+            QVERIFY(
+                QFile::link(s.drives.host(u"F:\\DADOS\\VENDAS"_s), s.drives.host(u"D:\\LINK"_s)));
+            const QStringList before = tree(s.drives.host(u"C:"_s).chopped(2));
+            s.w.to = to;
+            cmdCopy_Click(s.w);
+            QCOMPARE(s.box(), u"O Destino dos Arquivos está dentro da Origem: "_s + to +
+                                  u"\nSelecione outro local para o Destino.\n"_s);
+            QCOMPARE(s.boxes.boxes[0].title, u"Cópia de Arquivo."_s);
+            QCOMPARE(s.boxes.boxes[0].style, 48);
+            QCOMPARE(s.boxes.boxes[0].owner, s.w.owner());
+            QVERIFY(s.w.writes.empty() && DestPath.isEmpty());
+            QCOMPARE(tree(s.drives.host(u"C:"_s).chopped(2)), before);
+        }
+    }
+
+    void exactNames() {
+        // Names that differ only in case are two folders and two files; the
+        // mirrored chain is found by its exact names, a hidden one and one
+        // holding a wildcard among them, on every run.
+        Setup s;
+        const QString from = u"F:\\.wine\\drive_c\\A?B"_s;
+        for (const char* f : {"DADOS\\x.txt", "Dados\\x.txt", "a.txt", "A.TXT"})
+            writeFile(s.drives.host(from + u'\\' + QLatin1String(f)), f);
+        writeFile(s.drives.host(u"D:\\BACKUP\\.wine\\drive_c\\AXB\\keep"_s), "k");
+        s.w.from = from;
+        for (int run = 0; run < 2; ++run) {
+            writeFile(s.drives.host(from + u"\\a.txt"_s), QByteArray::number(run),
+                      QDateTime::currentDateTime().addSecs(run));
+            cmdCopy_Click(s.w);
+            QVERIFY(s.boxes.boxes.empty());
+            QVERIFY(s.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
+            QCOMPARE(
+                tree(s.drives.host(u"D:\\BACKUP\\.wine\\drive_c"_s)),
+                (QStringList{u"A?B/"_s, u"A?B/A.TXT=A.TXT"_s, u"A?B/DADOS/"_s,
+                             u"A?B/DADOS/x.txt=DADOS\\x.txt"_s, u"A?B/Dados/"_s,
+                             u"A?B/Dados/x.txt=Dados\\x.txt"_s,
+                             u"A?B/a.txt="_s + QString::number(run), u"AXB/"_s, u"AXB/keep=k"_s}));
+        }
+    }
+
+    void incompleteRuns() {
+        // ESC in a subfolder, or a large copy cancelled in its window: the
+        // run ends without completion, times or record.
+        struct Cancelling : ProgressWindow {
+            bool update(int percent) override { return percent == 0; }
+        };
+        for (const bool esc : {true, false}) {
+            Setup s;
+            if (esc) {
+                s.w.onWrite = [](const RecordingWindow::Write& write) {
+                    if (write.value.contains(u"\\MES\\"_s))
+                        StopFlag = 1;
+                };
+            } else {
+                writeFile(s.drives.host(u"F:\\DADOS\\VENDAS\\big.bin"_s), QByteArray(2048001, 'b'));
+                ProgressWindow::install(
+                    [](const QString&) { return std::make_unique<Cancelling>(); });
+            }
+            cmdCopy_Click(s.w);
+            ProgressWindow::install({});
+            QVERIFY(s.boxes.boxes.empty());
+            QCOMPARE(s.w.last(u"lblHoraFin"_s), u"<none>"_s);
+            QCOMPARE(s.w.last(u"cmdCopy"_s) + s.w.last(u"Label12"_s), u"offon"_s);
+            QVERIFY(s.w.all(u"Lbl_CopyInfo"_s).filter(u"Atualizada"_s).isEmpty());
+            QCOMPARE(s.drives.logRecords(), 0);
+        }
+
+        // A file that failed anywhere in the run is reported, whatever came
+        // after it: a plain copy, a large one (also shown in its own box), a
+        // folder standing where the source has a file.
+        const QString ioError = u"O disco de destino não está pronto! (erro 57)"_s;
+        const QString access = u"Erro de acesso ao Arquivo! (erro 75)"_s;
+        const std::pair<std::string, QString> failures[] = {
+            {"a.dbf", ioError}, {"big.bin", ioError}, {"folder", access}};
+        for (const auto& [failing, box] : failures) {
+            Setup s;
+            writeFile(s.drives.host(u"F:\\DADOS\\VENDAS\\big.bin"_s), QByteArray(2048001, 'b'));
+            writeFile(s.drives.host(u"F:\\DADOS\\VENDAS\\z.dbf"_s), "z");
+            FaultyFileSystem faulty;
+            if (failing == "folder")
+                QDir().mkpath(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf\\kept"_s));
+            else
+                faulty.copyFails[failing] = EIO;
+            struct Silent : ProgressWindow {
+                bool update(int) override { return true; }
+            };
+            ProgressWindow::install([](const QString&) { return std::make_unique<Silent>(); });
+            cmdCopy_Click(s.w);
+            ProgressWindow::install({});
+            QCOMPARE(s.boxes.boxes.back().prompt, box);
+            QCOMPARE(s.boxes.boxes.size(), size_t(failing == "big.bin" ? 2 : 1));
+            QCOMPARE(s.w.lblCopyInfo(), u"Erro na execução da cópia. "_s + box.right(3).left(2));
+            QCOMPARE(readFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\Mes\\b.dbf"_s)), "b");
+            QVERIFY(QFileInfo(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf\\kept"_s)).isDir() ==
+                    (failing == "folder"));
+        }
+    }
+
+    void flushedBeforeCompletion() {
+        // One flush of the destination volume, before the completion texts;
+        // a flush that fails is a device error, not a completed backup.
+        for (const int fails : {0, EIO}) {
+            Setup s;
+            FaultyFileSystem faulty;
+            faulty.failSyncWith = fails;
+            faulty.onSync = [&] {
+                QVERIFY(s.w.all(u"Lbl_CopyInfo"_s).filter(u"Atualizada"_s).isEmpty());
+                QCOMPARE(readFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\Mes\\b.dbf"_s)), "b");
+            };
+            cmdCopy_Click(s.w);
+            QCOMPARE(faulty.syncs, 1);
+            if (!fails) {
+                QVERIFY(s.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
+                continue;
+            }
+            QCOMPARE(s.box(), u"O disco de destino não está pronto! (erro 57)"_s);
+            QCOMPARE(s.w.lblCopyInfo(), u"Erro na execução da cópia. 57"_s);
+            QVERIFY(s.drives.log().contains("\t 57 "));
         }
     }
 

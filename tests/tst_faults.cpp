@@ -16,10 +16,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSysInfo>
 #include <QTest>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -102,20 +105,31 @@ struct Outcome {
     QStringList lines; // "status ...", "box ...", "error n"
 };
 
-// A run of this program's child mode as "nobody".
-Outcome runAsNobody(const QString& mode, const QString& root) {
-    QProcess p;
+// Starts this program's child mode, as "nobody" where asked.
+void startChild(QProcess& p, const QString& mode, const QString& root, bool asNobody) {
+    const QStringList child{QCoreApplication::applicationFilePath(), u"--child"_s, mode, root};
+    if (!asNobody)
+        return p.start(child[0], child.mid(1));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s); // no leak checker without privileges
     p.setProcessEnvironment(env);
-    p.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
-                           QCoreApplication::applicationFilePath(), u"--child"_s, mode, root});
+    p.start(u"setpriv"_s,
+            QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s} + child);
+}
+
+Outcome outcomeOf(QProcess& p) {
     p.waitForFinished(120000);
     Outcome o{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, {}};
     o.lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     if (o.exitCode != 0)
         qWarning().noquote() << p.readAllStandardError();
     return o;
+}
+
+Outcome runAsNobody(const QString& mode, const QString& root) {
+    QProcess p;
+    startChild(p, mode, root, true);
+    return outcomeOf(p);
 }
 
 bool succeeds(const QString& program, const QStringList& args, QString* error = nullptr) {
@@ -140,6 +154,73 @@ struct Mount {
             succeeds(u"umount"_s, {u"-l"_s, point});
     }
 };
+
+// The kernel's FAT driver on an image, or the FUSE one where the kernel has none.
+std::unique_ptr<Mount> mountFat(const QString& point, const QString& image) {
+    auto m = std::make_unique<Mount>(point, u"mount"_s,
+                                     QStringList{u"-t"_s, u"vfat"_s, u"-o"_s, u"loop"_s, image});
+    if (!m->mounted) {
+        const QString kernel = m->error;
+        m = std::make_unique<Mount>(point, u"fusefat"_s, QStringList{u"-o"_s, u"rw+"_s, image});
+        m->error = kernel + u"; "_s + m->error;
+    }
+    return m;
+}
+
+// A folder chain too deep for any path, made and read through handles.
+constexpr int deepLevels = 18;
+std::string deepName(int level) {
+    return std::to_string(level) + std::string(250, 'p');
+}
+bool makeDeep(const std::string& top) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < deepLevels && fd >= 0; ++i) {
+        const std::string data = std::to_string(i);
+        const int f = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+        const bool written = f >= 0 && ::write(f, data.data(), data.size()) == ssize_t(data.size());
+        ::close(f);
+        const int next = written && ::mkdirat(fd, deepName(i).c_str(), 0755) == 0
+                             ? ::openat(fd, deepName(i).c_str(), O_RDONLY | O_DIRECTORY)
+                             : -1;
+        ::close(fd);
+        fd = next;
+    }
+    return fd >= 0 && ::close(fd) == 0;
+}
+// The contents of "f" at each level, as far as the chain goes.
+QStringList readDeep(const std::string& top) {
+    QStringList found;
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; fd >= 0; ++i) {
+        char data[16] = {};
+        const int f = ::openat(fd, "f", O_RDONLY);
+        if (f < 0 || ::read(f, data, sizeof data - 1) < 0)
+            break;
+        ::close(f);
+        found << QString::fromLatin1(data);
+        const int next = ::openat(fd, deepName(i).c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ::close(fd);
+    return found;
+}
+// Removes what no path can reach, bottom up.
+void removeDeep(int parent, const char* name) {
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0) {
+        ::unlinkat(parent, name, 0);
+        return;
+    }
+    DIR* d = ::fdopendir(::dup(fd));
+    while (dirent* e = d ? ::readdir(d) : nullptr)
+        if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+            removeDeep(fd, e->d_name);
+    if (d)
+        ::closedir(d);
+    ::close(fd);
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
 
 void own(const QString& path, uid_t uid, mode_t mode) {
     QCOMPARE(::chown(bytes(path).c_str(), uid, uid), 0);
@@ -444,18 +525,7 @@ private Q_SLOTS:
         QString error;
         if (!succeeds(u"mkfs.vfat"_s, {image}, &error))
             QSKIP(qPrintable(u"mkfs.vfat (dosfstools) is missing: "_s + error));
-        // The kernel's driver, or the FUSE one where the kernel has none.
-        const auto mount = [&] {
-            auto m = std::make_unique<Mount>(
-                d, u"mount"_s, QStringList{u"-t"_s, u"vfat"_s, u"-o"_s, u"loop"_s, image});
-            if (!m->mounted) {
-                const QString kernel = m->error;
-                m = std::make_unique<Mount>(d, u"fusefat"_s, QStringList{u"-o"_s, u"rw+"_s, image});
-                m->error = kernel + u"; "_s + m->error;
-            }
-            return m;
-        };
-        auto fat = mount();
+        auto fat = mountFat(d, image);
         if (!fat->mounted)
             QSKIP(qPrintable(u"a FAT image cannot be mounted here: "_s + fat->error));
         QVERIFY(QDir().mkpath(drives.host(u"D:\\T"_s)));
@@ -471,7 +541,7 @@ private Q_SLOTS:
 
         // Unchanged, after a fresh mount: nothing is copied again.
         fat.reset();
-        fat = mount();
+        fat = mountFat(d, image);
         QVERIFY(fat->mounted);
         QCOMPARE(copyTree(w), True);
         QCOMPARE(counting.copies, 6);
@@ -480,6 +550,107 @@ private Q_SLOTS:
         QCOMPARE(copyTree(w), True);
         QCOMPARE(counting.copies, 7);
         QCOMPARE(readFile(drives.host(u"D:\\T\\f2.txt"_s)), "changed");
+
+        // Names FAT cannot keep apart, or cannot hold: of two that differ only
+        // in case the first listed arrives and is not copied over; the second
+        // and the refused name are reported, and the run is not complete.
+        for (const char* f : {"Caixa\\x.txt", "CAIXA\\y.txt", "n.txt", "N.TXT", "a:b.txt"})
+            writeFile(drives.host(u"F:\\N\\"_s + QLatin1String(f)), f, t0);
+        FileSystem& host = FileSystem::get();
+        QStringList listed;
+        for (const DirEntry& e :
+             host.list(host.openDirectory(bytes(drives.host(u"F:\\N"_s))), u"*.*"_s, AttrDirectory))
+            listed << QString::fromStdString(e.name);
+        const auto first = [&](const QString& a, const QString& b) {
+            return listed.indexOf(a) < listed.indexOf(b) ? a : b;
+        };
+        CommandRun run(u"D:\\T"_s);
+        run.w.from = u"F:\\N"_s;
+        cmdCopy_Click(run.w);
+        QCOMPARE(run.boxes.boxes.size(), size_t(1));
+        QVERIFY(run.w.lblCopyInfo().startsWith(u"Erro na execução da cópia. "_s));
+        const QString folder = first(u"Caixa"_s, u"CAIXA"_s), name = first(u"n.txt"_s, u"N.TXT"_s);
+        QStringList arrived = tree(drives.host(u"D:\\T\\N"_s));
+        arrived.replaceInStrings(QRegularExpression(u"^[cC][aA][iI][xX][aA]/"_s), u"caixa/"_s);
+        QCOMPARE(arrived.filter(u"="_s).size(), 2);
+        QVERIFY(arrived.contains(u"caixa/"_s + (folder == u"Caixa"_s ? u"x.txt=Caixa\\x.txt"_s
+                                                                     : u"y.txt=CAIXA\\y.txt"_s)));
+        QVERIFY(arrived
+                    .filter(QRegularExpression(u"^n\\.txt="_s,
+                                               QRegularExpression::CaseInsensitiveOption))
+                    .first()
+                    .endsWith(u'=' + name));
+    }
+
+    void destinationInsideTheSourceThroughAMount() {
+        TempDrives drives;
+        writeFile(drives.host(u"F:\\S\\a.txt"_s), "a");
+        QDir().mkpath(drives.host(u"D:\\B"_s));
+        Mount bind(drives.host(u"D:\\B"_s), u"mount"_s, {u"--bind"_s, drives.host(u"F:\\S"_s)});
+        if (!bind.mounted)
+            QSKIP(qPrintable(u"a bind mount cannot be made here: "_s + bind.error));
+        CommandRun run(u"D:\\B\\Backup"_s);
+        cmdCopy_Click(run.w);
+        QCOMPARE(run.box(), u"O Destino dos Arquivos está dentro da Origem: D:\\B\\Backup\n"
+                            "Selecione outro local para o Destino.\n"_s);
+        QCOMPARE(tree(drives.host(u"F:\\S"_s)), QStringList{u"a.txt=a"_s});
+    }
+
+    void mirroredPathPastThePathLimit() {
+        TempDrives drives;
+        const std::string from = bytes(drives.host(u"F:\\S"_s));
+        fs::create_directories(from);
+        QVERIFY(makeDeep(from));
+        const auto removeAll = qScopeGuard([&] {
+            removeDeep(AT_FDCWD, from.c_str());
+            removeDeep(AT_FDCWD, bytes(drives.host(u"D:\\T"_s)).c_str());
+        });
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        CommandRun run;
+        cmdCopy_Click(run.w);
+        QVERIFY(run.boxes.boxes.empty());
+        QVERIFY(run.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
+        const QStringList copied = readDeep(bytes(drives.host(u"D:\\T\\S"_s)));
+        QCOMPARE(copied.size(), deepLevels);
+        QCOMPARE(copied, readDeep(from));
+    }
+
+    void twoRunsIntoOneDestination() {
+        TempDrives drives;
+        for (int folder = 0; folder < 40; ++folder)
+            for (int file = 0; file < 10; ++file)
+                writeFile(drives.host(u"F:\\S\\d%1\\e%1\\f%2"_s.arg(folder).arg(file)), "x");
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        QProcess one, two;
+        startChild(one, u"command"_s, rootOf(drives), false);
+        startChild(two, u"command"_s, rootOf(drives), false);
+        for (QProcess* p : {&one, &two}) {
+            const Outcome o = outcomeOf(*p);
+            QCOMPARE(o.exitCode, 0);
+            QVERIFY2(o.lines.filter(u"box"_s).isEmpty(), qPrintable(o.lines.join(u'\n')));
+            QVERIFY(o.lines.filter(u"status Cópia Atualizada"_s).size() == 1);
+        }
+        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)), tree(drives.host(u"F:\\S"_s)));
+    }
+
+    void largeFileMeetsAFullDisk() {
+        TempDrives drives;
+        const QString d = drives.host(u"D:"_s);
+        Mount tmpfs(d, u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=2m"_s, u"tmpfs"_s});
+        if (!tmpfs.mounted)
+            QSKIP(qPrintable(u"a 2 MiB tmpfs cannot be mounted here: "_s + tmpfs.error));
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        writeFile(drives.host(u"F:\\S\\large.bin"_s), QByteArray(3 << 20, 'l'), t0);
+        for (int i = 0; i < 5; ++i)
+            writeFile(drives.host(u"F:\\S\\small%1.txt"_s.arg(i)), "fits", t0);
+        SilentProgress progress;
+        CommandRun run;
+        cmdCopy_Click(run.w);
+        // The large copy's own box, then the run's report.
+        QCOMPARE(run.boxes.boxes.size(), size_t(2));
+        QCOMPARE(run.boxes.boxes.back().prompt, u"Drive de destino cheio! (erro 61)"_s);
+        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 5);
+        QCOMPARE(leftovers(d), 0);
     }
 
     void namesAndSizes() {

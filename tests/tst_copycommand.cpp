@@ -257,6 +257,21 @@ private Q_SLOTS:
             QCOMPARE(s.drives.logRecords(), 0);
         }
 
+        // A stop that comes with a copy meeting a full disk still reports it.
+        {
+            Setup s;
+            writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s), "old",
+                      QDateTime::currentDateTime().addDays(-1));
+            FaultyFileSystem faulty;
+            faulty.copyFails["a.dbf"] = ENOSPC;
+            s.w.onWrite = [](const RecordingWindow::Write& write) {
+                if (write.value.endsWith(u"a.dbf"_s))
+                    StopFlag = 1;
+            };
+            cmdCopy_Click(s.w);
+            QCOMPARE(s.box(), u"Drive de destino cheio! (erro 61)"_s);
+        }
+
         // A file that failed anywhere in the run is reported, whatever came
         // after it: a plain copy, a large one (also shown in its own box), a
         // folder standing where the source has a file.

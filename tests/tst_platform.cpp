@@ -165,6 +165,17 @@ private Q_SLOTS:
         else
             QCOMPARE(failureOf([&] { fs.probe(dir, "Plain.txt"); }), 70);
         QCOMPARE(failureOf([&] { fs.probe(fs.tryOpenDirectory("/nonexistent"), "x"); }), 76);
+
+        // Folders made by name: one that exists already, made by another run
+        // meanwhile, counts as made; a file or a link in its place is 75.
+        fs.makeDirectory(dir, "Sub");
+        QVERIFY(fs.openOrMakeDirectory(dir, "Sub").fd() >= 0);
+        QVERIFY(fs.openOrMakeDirectory(dir, ".new").fd() >= 0);
+        QVERIFY(QFileInfo(d + u"/.new"_s).isDir());
+        for (const char* inTheWay : {"Plain.txt", "linkdir"}) {
+            QCOMPARE(failureOf([&] { fs.makeDirectory(dir, inTheWay); }), 75);
+            QCOMPARE(failureOf([&] { fs.openOrMakeDirectory(dir, inTheWay); }), 75);
+        }
     }
 
     void patterns() {

@@ -257,15 +257,20 @@ private Q_SLOTS:
             QCOMPARE(s.drives.logRecords(), 0);
         }
 
-        // A stop that comes with a copy meeting a full disk still reports it.
+        // A stop that comes with a copy meeting a full disk, in a subfolder
+        // with others after it, still reports the disk.
         {
             Setup s;
-            writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s), "old",
+            for (const char* sibling : {"A1", "A2", "A3"})
+                writeFile(
+                    s.drives.host(u"F:\\DADOS\\VENDAS\\"_s + QLatin1String(sibling) + u"\\c"_s),
+                    "c");
+            writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\Mes\\b.dbf"_s), "old",
                       QDateTime::currentDateTime().addDays(-1));
             FaultyFileSystem faulty;
-            faulty.copyFails["a.dbf"] = ENOSPC;
+            faulty.copyFails["b.dbf"] = ENOSPC;
             s.w.onWrite = [](const RecordingWindow::Write& write) {
-                if (write.value.endsWith(u"a.dbf"_s))
+                if (write.value.endsWith(u"b.dbf"_s))
                     StopFlag = 1;
             };
             cmdCopy_Click(s.w);

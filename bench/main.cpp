@@ -218,8 +218,9 @@ void Bench::print(const std::vector<Scenario>& scenarios) const {
         const char* peer;
         double limit;
     };
-    const Target targets[] = {{0, "cp", 1.10},   {0, "rsync", 0.6}, {1, "cp", 1.25},
-                              {1, "rsync", 0.6}, {2, "cp", 1.15},   {3, "cp", 1 / 0.95}};
+    const Target targets[] = {{0, "cp+sync", 1.10}, {0, "rsync+sync", 0.6},
+                              {1, "cp+sync", 1.25}, {1, "rsync+sync", 0.6},
+                              {2, "cp+sync", 1.15}, {3, "cp+sync", 1 / 0.95}};
     out << QStringLiteral("\nTargets (Pelivor's time over the tool's):\n");
     for (const Target& t : targets) {
         const QString peer = QLatin1String(t.peer);
@@ -275,9 +276,10 @@ int main(int argc, char** argv) {
                                   QStringLiteral("dir"));
     const QCommandLineOption tools(
         QStringLiteral("tools"),
-        QStringLiteral("Tools to run, Pelivor first (pelivor,cp,rsync; also window, "
-                       "Pelivor through its real main window)."),
-        QStringLiteral("list"), QStringLiteral("pelivor,cp,rsync"));
+        QStringLiteral("Tools to run, Pelivor first (pelivor,cp,rsync,cp+sync,rsync+sync: the "
+                       "last two flush the destination as Pelivor does; also window, Pelivor "
+                       "through its real main window)."),
+        QStringLiteral("list"), QStringLiteral("pelivor,cp,rsync,cp+sync,rsync+sync"));
     const QCommandLineOption only(QStringLiteral("scenarios"),
                                   QStringLiteral("Scenarios to time after the full copy: 2 no-op, "
                                                  "3 1%, 4 large (all)."),
@@ -311,8 +313,11 @@ int main(int argc, char** argv) {
               commandPeer(QStringLiteral("cp"), QStringLiteral("cp"),
                           {QStringLiteral("-ru"), QStringLiteral("--preserve=timestamps")}),
               commandPeer(QStringLiteral("rsync"), QStringLiteral("rsync"),
-                          {QStringLiteral("-rt"), QStringLiteral("--update")})})
+                          {QStringLiteral("-rt"), QStringLiteral("--update")})}) {
             known[peer.name] = peer;
+            if (!peer.inProcess)
+                known[peer.name + QStringLiteral("+sync")] = syncedPeer(peer);
+        }
         if (parser.isSet(only))
             bench.m_only = parser.value(only).split(QLatin1Char(','));
         for (const QString& name : parser.value(tools).split(QLatin1Char(','))) {

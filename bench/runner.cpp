@@ -98,6 +98,17 @@ Peer commandPeer(const QString& name, const QString& program, const QStringList&
     return peer;
 }
 
+Peer syncedPeer(Peer peer) {
+    peer.name += QStringLiteral("+sync");
+    peer.copy = [copy = peer.copy](const std::string& source, const std::string& destination) {
+        copy(source, destination);
+        if (QProcess::execute(QStringLiteral("sync"),
+                              {QStringLiteral("-f"), QFile::decodeName(destination.c_str())}) != 0)
+            throw std::runtime_error("sync -f failed on " + destination);
+    };
+    return peer;
+}
+
 void installDrives(const std::string& programDrive, const std::string& sources,
                    const std::string& destinations) {
     using platform::Drive;

@@ -44,6 +44,10 @@ Peer pelivorPeer(const QString& name, WindowFactory makeWindow);
 // An external command; the source and destination folders follow `arguments`.
 Peer commandPeer(const QString& name, const QString& program, const QStringList& arguments);
 
+// The same peer followed by `sync -f` on its destination, as Pelivor flushes
+// before it reports a completed run: "<name>+sync".
+Peer syncedPeer(Peer peer);
+
 // The drives of the Pelivor runs: C: holds the program's folder C:\PROG (and
 // its Log.txt), S: the sources, D: the destinations. Any message box fails
 // the run, as it would stop a real one.

@@ -669,10 +669,12 @@ private Q_SLOTS:
             ::close(fd);
         };
         fs::create_directories(src + "/Pasta \xc3\xa7\xc3\xa3o/\xff\xfe sub");
+        fs::create_directories(src + "/y\\..\\..\\ESC"); // one name, never a way out
         for (const std::string& name : std::vector<std::string>{
                  "com espa\xc3\xa7o.txt", "a\xc3\xa7\xc3\xa3o \xc3\xa9 \xc3\xbc.txt",
                  "\xff\xfe.bin", "-rf", "--help", std::string(251, 'n') + ".txt",
-                 std::string(255, 'x'), "Pasta \xc3\xa7\xc3\xa3o/\xff\xfe sub/-x \xe9.txt"})
+                 std::string(255, 'x'), "Pasta \xc3\xa7\xc3\xa3o/\xff\xfe sub/-x \xe9.txt",
+                 "x\\..\\..\\ESC", "y\\..\\..\\ESC/z"})
             put(src + '/' + name, name);
         // 100 levels deep, a file at each.
         std::string deep = src + "/deep";
@@ -684,7 +686,7 @@ private Q_SLOTS:
         RecordingWindow w;
         QCOMPARE(copyTree(w), True);
         QCOMPARE(rawTree(t), rawTree(s));
-        QCOMPARE(rawTree(t).size(), size_t(8 + 2 + 1 + 200));
+        QCOMPARE(rawTree(t).size(), size_t(10 + 3 + 1 + 200));
 
         // 50,000 files in one folder, then a rerun that copies nothing.
         const std::string many = src + "/many";

@@ -158,6 +158,28 @@ private Q_SLOTS:
         QCOMPARE(c.Label11->text(), u"Livre: 1,50 MBytes"_s);
     }
 
+    void refusedWithoutAFaithfulDriveText() {
+        // A folder whose name holds "\\" reads like one without a drive:
+        // started there, or placed there, the program refuses to start.
+        for (const bool startedThere : {true, false}) {
+            Window t;
+            const QString odd = t.drives.host(u"C:\\PROG"_s) + u"/a\\..\\b"_s;
+            QDir().mkpath(odd);
+            const QString text =
+                DriveTable::current().toDrivePath(QFile::encodeName(odd).toStdString());
+            QVERIFY(text.startsWith(u'\\'));
+            if (startedThere)
+                QDir::setCurrent(odd);
+            else
+                setProgramFolder(text);
+            t.load();
+            QCOMPARE(t.boxes.boxes.size(), size_t(1));
+            QCOMPARE(t.boxes.boxes[0].prompt, u"Execute somente em unidade mapeada."_s);
+            QVERIFY(!t.ui().cmdCopy->isEnabled());
+            QCOMPARE(t.ui().txtFrom->text(), QString());
+        }
+    }
+
     void selectionChains() {
         Window t;
         t.load();

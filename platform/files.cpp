@@ -1,5 +1,4 @@
 #include "platform/files.h"
-#include "platform/drives.h"
 #include "platform/errors.h"
 
 #include <QFile>
@@ -140,17 +139,6 @@ bool abandoned(const std::string_view name, const struct stat& st) {
             return pid == ::getpid() || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
     }
     return false;
-}
-
-void makeDirectoryAt(int dirFd, const char* name) {
-    if (::mkdirat(dirFd, name, 0777) == 0)
-        return;
-    const int err = errno;
-    struct stat st {};
-    if (err == EEXIST && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode))
-        return; // made meanwhile by another run
-    raiseErrno(err, Missing::Path);
 }
 
 // A file descriptor closed on every way out.
@@ -441,13 +429,16 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
     return infoOf(regularFile(f));
 }
 
-void FileSystem::makeDirectory(const std::string& path) {
-    makeDirectoryAt(AT_FDCWD, path.c_str());
-}
-
 void FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
-    makeDirectoryAt(parent.fd(), name.c_str());
+    if (::mkdirat(parent.fd(), name.c_str(), 0777) == 0)
+        return;
+    const int err = errno;
+    struct stat st {};
+    if (err == EEXIST && ::fstatat(parent.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode))
+        return; // made meanwhile by another run
+    raiseErrno(err, Missing::Path);
 }
 
 void FileSystem::flush(const Directory& dir) {
@@ -671,18 +662,6 @@ void FileSystem::appendText(const std::string& path, const QByteArray& header,
     }
     if (::close(f.release()) != 0)
         raiseErrno(errno, Missing::File);
-}
-
-std::vector<DirEntry> listPath(const QString& drivePath, int mask) {
-    const qsizetype cut = drivePath.lastIndexOf(QLatin1Char('\\'));
-    QString folder = cut < 0 ? drivePath.left(2) : drivePath.left(cut + 1);
-    const QString pattern = cut < 0 ? drivePath.mid(2) : drivePath.mid(cut + 1);
-    FileSystem& fs = FileSystem::get();
-    return fs.list(fs.openDirectory(DriveTable::current().toHost(folder)), pattern, mask);
-}
-
-void makeDirectoryPath(const QString& drivePath) {
-    FileSystem::get().makeDirectory(DriveTable::current().toHost(drivePath));
 }
 
 } // namespace platform

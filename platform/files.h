@@ -121,7 +121,6 @@ public:
 
     // One level; the parent must exist. A folder of that name that exists
     // already counts as made: two runs may make it at once.
-    virtual void makeDirectory(const std::string& path);
     virtual void makeDirectory(const Directory& parent, const std::string& name);
 
     // Puts what was written to the directory's volume onto the disk: 57 when
@@ -182,11 +181,5 @@ private:
     };
     std::vector<TemporaryFile> m_temporaryFiles; // of the copies under way
 };
-
-// A directory listing by drive path, as "D:\BACKUP\DADOS" or "C:\A\*.TXT":
-// the part after the last "\" is the name pattern. A missing directory
-// raises 76; no match gives an empty list.
-std::vector<DirEntry> listPath(const QString& drivePath, int mask);
-void makeDirectoryPath(const QString& drivePath);
 
 } // namespace platform

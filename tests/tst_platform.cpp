@@ -143,18 +143,19 @@ private Q_SLOTS:
         QVERIFY(QFile::link(d + u"/Sub"_s, d + u"/linkdir"_s));
         QCOMPARE(::mkfifo(QFile::encodeName(d + u"/fifo"_s).constData(), 0600), 0);
 
-        QCOMPARE(names(listPath(u"D:\\L\\*.*"_s, 0)), QStringList{u"Plain.txt"_s});
-        QCOMPARE(names(listPath(u"D:\\L\\"_s, AttrDirectory)),
+        FileSystem& fs = FileSystem::get();
+        const Directory dir = fs.openDirectory(QFile::encodeName(d).toStdString());
+        QCOMPARE(names(fs.list(dir, u"*.*"_s, 0)), QStringList{u"Plain.txt"_s});
+        QCOMPARE(names(fs.list(dir, {}, AttrDirectory)),
                  (QStringList{u"../"_s, u"./"_s, u"Plain.txt"_s, u"Sub/"_s}));
-        QCOMPARE(names(listPath(u"D:\\L\\SUB"_s, AttrDirectory)), QStringList{u"Sub/"_s});
-        QCOMPARE(names(listPath(u"D:\\L\\SUB"_s, 0)), QStringList{});
-        QCOMPARE(names(listPath(u"D:\\L\\p?AIN.*"_s, 0)), QStringList{u"Plain.txt"_s});
-        QCOMPARE(failureOf([] { listPath(u"D:\\NOPE\\X"_s, AttrDirectory); }), 76);
+        QCOMPARE(names(fs.list(dir, u"SUB"_s, AttrDirectory)), QStringList{u"Sub/"_s});
+        QCOMPARE(names(fs.list(dir, u"SUB"_s, 0)), QStringList{});
+        QCOMPARE(names(fs.list(dir, u"p?AIN.*"_s, 0)), QStringList{u"Plain.txt"_s});
+        QCOMPARE(failureOf([&] { fs.openDirectory(QFile::encodeName(d).toStdString() + "/NOPE"); }),
+                 76);
 
         // The probe: 53 for a missing file, 75 for anything not a regular file,
         // the folder's own error when the folder could not be opened.
-        FileSystem& fs = FileSystem::get();
-        const Directory dir = fs.openDirectory(QFile::encodeName(d).toStdString());
         QCOMPARE(fs.probe(dir, "Plain.txt").length, 1);
         QCOMPARE(failureOf([&] { fs.probe(dir, "missing"); }), 53);
         QCOMPARE(failureOf([&] { fs.probe(dir, "fifo"); }), 75);

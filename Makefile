@@ -1,18 +1,23 @@
-# The commands of the README: `make run`, `make test` and `make bench`.
-# Each installs what is missing, configures, builds and runs.
+# The commands of the README: `make run`, `make test`, `make package` and
+# `make bench`. Each installs what is missing for its purpose, configures (the
+# presets of CMakePresets.json), builds and runs.
 
 RELEASE_DIR := build/release
-DEMO_DIR    := build/demo/DADOS
 TEST_DIR    := build/test
+BENCH_DIR   := build/bench
+DEMO_DIR    := build/demo/DADOS
 JOBS        ?= $(shell nproc)
 
-.PHONY: run test bench deps build build-test format clean
+.PHONY: run test package bench build build-release build-test format clean
 
-deps:
-	@sh scripts/install-deps
+# The program and the placing command as the package ships them: no tests,
+# no benchmark.
+build:
+	@sh scripts/install-deps run
+	@$(MAKE) --no-print-directory build-release
 
-build: deps
-	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELIVOR_TESTS=OFF
+build-release:
+	cmake --preset release
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
 # The program in a demo application folder, started from there: the folder
@@ -25,15 +30,26 @@ run: build
 	fi
 	cd $(DEMO_DIR) && ./pelivor
 
-# Pelivor against cp and rsync on a generated tree; BENCH_ARGS="--files 100000" etc.
-bench: build
-	$(RELEASE_DIR)/bench/pelivor-bench $(BENCH_ARGS)
+# pelivor_<version>_<arch>.deb in build/release.
+package:
+	@sh scripts/install-deps package
+	cmake --preset release
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target package
 
-build-test: deps
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELIVOR_SANITIZE=ON
+# Pelivor against cp and rsync on a generated tree; BENCH_ARGS="--files 100000" etc.
+bench:
+	@sh scripts/install-deps bench
+	cmake --preset bench
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	$(BENCH_DIR)/bench/pelivor-bench $(BENCH_ARGS)
+
+build-test:
+	@sh scripts/install-deps test
+	cmake --preset test
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
-test: build-test
+# The release build comes first, so that the package test finds it built.
+test: build-test build-release
 	cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	@# What was skipped, and why, so a run that passed says what it did not prove.
 	@grep -h '^SKIP' $(TEST_DIR)/Testing/Temporary/LastTest.log || true

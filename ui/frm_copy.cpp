@@ -7,6 +7,7 @@
 #include "platform/events.h"
 #include "platform/messagebox.h"
 #include "platform/regional.h"
+#include "ui/programicon.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -39,28 +40,6 @@ QFont msSansSerifBold() {
     QFont font = arial(true);
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
     return font;
-}
-
-// The program icon, drawn in the 16 colours of a classic palette: a floppy
-// disk, for a backup.
-QIcon programIcon() {
-    QIcon icon;
-    for (const int side : {16, 32}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.scale(side / 32.0, side / 32.0);
-        p.setPen(Qt::black);
-        p.setBrush(Qt::darkBlue);
-        p.drawRect(2, 2, 27, 27);
-        p.setBrush(Qt::white);
-        p.drawRect(7, 2, 17, 11); // label
-        p.setBrush(Qt::lightGray);
-        p.drawRect(9, 19, 13, 10); // shutter
-        p.fillRect(17, 21, 3, 6, Qt::darkBlue);
-        icon.addPixmap(pixmap);
-    }
-    return icon;
 }
 
 } // namespace

@@ -1,0 +1,122 @@
+#include "app/startup.h"
+#include "platform/regional.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace startup {
+
+namespace {
+
+const char* const HelpText =
+    "Uso: pelivor [opções]\n"
+    "\n"
+    "Copia a pasta em que o programa está, com as subpastas, para a unidade e a\n"
+    "pasta de destino escolhidas na janela. Coloque-o na pasta de um aplicativo\n"
+    "com pelivor-instalar e inicie-o pelo lançador dessa pasta.\n"
+    "\n"
+    "Opções:\n"
+    "  -h, --help     mostra esta ajuda e sai\n"
+    "  -v, --version  mostra a versão e sai\n";
+
+int refuse(const QString& what) {
+    std::fprintf(stderr, "pelivor: %s (veja pelivor --help)\n", qPrintable(what));
+    return 2;
+}
+
+struct HeldMessage {
+    QtMsgType type;
+    const char* file;
+    int line;
+    const char* function;
+    const char* category;
+    QString text;
+};
+
+QtMessageHandler previousHandler = nullptr;
+std::vector<HeldMessage> heldMessages;
+
+QString displayName() {
+    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return qEnvironmentVariable(name);
+    return QString();
+}
+
+void holdMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        const QString display = displayName();
+        if (display.isEmpty())
+            std::fputs("pelivor: não há tela gráfica (DISPLAY e WAYLAND_DISPLAY vazios); "
+                       "inicie o programa numa sessão gráfica.\n",
+                       stderr);
+        else
+            std::fprintf(stderr,
+                         "pelivor: não foi possível abrir a tela %s; inicie o programa numa "
+                         "sessão gráfica.\n",
+                         qPrintable(display));
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    heldMessages.push_back(
+        {type, context.file, context.line, context.function, context.category, text});
+}
+
+} // namespace
+
+std::optional<int> runCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    // The help text lists the options itself, in Portuguese whatever Qt's
+    // translations are.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
+    parser.addOptions({help, version});
+    if (!parser.parse(arguments)) {
+        const QString name = parser.unknownOptionNames().value(0);
+        if (name.isEmpty()) // a value given to an option that takes none
+            return refuse(QStringLiteral("linha de comando inválida"));
+        return refuse(
+            QStringLiteral("opção desconhecida: %1%2")
+                .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+    }
+    if (parser.isSet(help)) {
+        std::fputs(HelpText, stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::puts("pelivor " PELIVOR_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(
+            QStringLiteral("argumento inesperado: %1").arg(parser.positionalArguments().first()));
+    return std::nullopt;
+}
+
+void guardWindowSystemStart() {
+    previousHandler = qInstallMessageHandler(holdMessage);
+}
+
+void windowSystemStarted() {
+    qInstallMessageHandler(previousHandler);
+    for (const HeldMessage& m : heldMessages)
+        previousHandler(m.type, QMessageLogContext(m.file, m.line, m.function, m.category), m.text);
+    heldMessages.clear();
+}
+
+bool installQtTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(platform::regionalLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+} // namespace startup

@@ -171,7 +171,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const
         }
     }
     const int32_t n = Err().number;
-    if (n == ErrPermissionDenied && failure.number == 0)
+    if (n == ErrPermissionDenied)
         failure = Err(); // a destination in use is not backed up
     if (n != 0 && n != ErrPermissionDenied) {
         pumpEventsIfDue();

@@ -220,6 +220,58 @@ private Q_SLOTS:
         QCOMPARE(formatNumber(1234567.5), u"1.234.567,50"_s);
         QCOMPARE(formatNumber(0.004), u"0,00"_s);
     }
+
+    void drivesComeAndGo() {
+        // Sticks on folders of the real host, seen through its own mount table.
+        QTemporaryDir dir;
+        const QString a = dir.filePath(u"a"_s), b = dir.filePath(u"b"_s);
+        QVERIFY(QDir().mkpath(a) && QDir().mkpath(b));
+        Stick one(u"UM"_s), two(u"DOIS"_s);
+        if (!one.plugIn(a))
+            QSKIP(qPrintable(u"a loop volume cannot be mounted here: "_s + one.error));
+        DriveTable::reset();
+        const auto letterOf = [](const QString& folder) {
+            for (const Drive& d : DriveTable::current().drives())
+                if (d.hostRoot == QFile::encodeName(folder).toStdString())
+                    return d.letter;
+            return QChar(u'?');
+        };
+        const auto onDrive = [](QChar letter) {
+            return failureOf([&] { DriveTable::current().toHost(QString(letter) + u":\\X"_s); });
+        };
+        const QChar first = letterOf(a);
+        QVERIFY(first != u'?');
+        QCOMPARE(onDrive(first), 0);
+
+        // A second stick takes a letter of its own; the first keeps its.
+        QVERIFY(two.plugIn(b));
+        DriveTable::refresh();
+        const QChar second = letterOf(b);
+        QVERIFY(second != u'?' && second != first);
+        QCOMPARE(letterOf(a), first);
+
+        // Pulled out: its folder is a plain folder of C: again. The letter
+        // fails with 68 at once, before the table is read again, and after.
+        QVERIFY(one.pullOut());
+        QCOMPARE(onDrive(first), 68);
+        DriveTable::refresh();
+        QCOMPARE(letterOf(a), u'?');
+        QCOMPARE(onDrive(first), 68);
+        QCOMPARE(letterOf(b), second);
+
+        // Another stick in the first one's folder is another drive; the
+        // first stick, back in its folder, gets its own letter back.
+        QVERIFY(two.pullOut() && two.plugIn(a));
+        DriveTable::refresh();
+        const QChar third = letterOf(a);
+        QVERIFY(third != u'?' && third != first && third != second);
+        QVERIFY(two.pullOut() && one.plugIn(a));
+        DriveTable::refresh();
+        QCOMPARE(letterOf(a), first);
+        QCOMPARE(onDrive(first), 0);
+        QCOMPARE(onDrive(third), 68);
+        DriveTable::reset();
+    }
 };
 
 QTEST_MAIN(TestPlatform)

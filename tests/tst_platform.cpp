@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProgressDialog>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <sys/stat.h>
@@ -217,8 +218,40 @@ private Q_SLOTS:
         const QDateTime evening(QDate(2026, 12, 6), QTime(20, 18, 30));
         QCOMPARE(generalDate(evening), u"06/12/2026 20:18:30"_s);
         QCOMPARE(generalDate(QDateTime(QDate(2026, 12, 6), QTime(0, 0))), u"06/12/2026"_s);
+        // Whole seconds: half a second past midnight is midnight.
+        QCOMPARE(generalDate(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 0, 500))), u"06/12/2026"_s);
         QCOMPARE(formatNumber(1234567.5), u"1.234.567,50"_s);
         QCOMPARE(formatNumber(0.004), u"0,00"_s);
+
+        // Every locale: thousands grouped, the time of day with no zone nor
+        // what stood around it.
+        const QList<QLocale> locales = QLocale::matchingLocales(
+            QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+        for (const QLocale& each : locales) {
+            QLocale::setDefault(each);
+            const QLocale locale = regionalLocale(); // C stands for Brazilian Portuguese
+            const QString name = locale.name();
+            QLocale plain = locale;
+            plain.setNumberOptions(QLocale::OmitGroupSeparator);
+            for (const auto& [value, groups] : {std::pair{999.5, 0}, {1234.5, 1}, {1234567.5, 2}}) {
+                const QString text = formatNumber(value);
+                QVERIFY2(text.count(locale.groupSeparator()) == groups,
+                         qPrintable(name + u' ' + text));
+                QCOMPARE(QString(text).remove(locale.groupSeparator()),
+                         plain.toString(value, 'f', 2));
+            }
+            const QString time = timeText(evening);
+            QVERIFY2(time == time.trimmed() && !time.contains(u"  "_s) &&
+                         !time.contains(QRegularExpression(u"[()\\[\\],]"_s)) &&
+                         time.contains(locale.toString(30)),
+                     qPrintable(name + u": \""_s + time + u'"'));
+        }
+        QLocale::setDefault(QLocale(u"ca_ES"_s));
+        QCOMPARE(timeText(evening), u"20:18:30"_s);
+        QLocale::setDefault(QLocale(u"es_ES"_s));
+        QCOMPARE(formatNumber(1234.5), u"1.234,50"_s);
+        QLocale::setDefault(QLocale::system());
+        QCOMPARE(formatNumber(1234.5), u"1.234,50"_s);
     }
 
     void drivesComeAndGo() {

@@ -123,8 +123,8 @@ void DriveListBox::setDrive(const QString& text) {
         raiseError(ErrDeviceUnavailable);
     if (letter == m_letter)
         return;
-    setCurrentIndex(findData(letter));
     m_letter = letter;
+    fill(); // the table may have been read again since the list was filled
     Q_EMIT change();
 }
 

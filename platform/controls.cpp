@@ -2,10 +2,16 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/mountwatch.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
+#include <QListView>
+#include <QPainter>
+#include <QStandardItemModel>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -14,6 +20,29 @@ namespace platform {
 namespace {
 
 constexpr int PathRole = Qt::UserRole;
+constexpr int DepthRole = Qt::UserRole + 1;
+
+// Draws each folder of a directory list indented by its depth, so the
+// entries' texts are the bare names that typing a letter looks for.
+class IndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem indented(option);
+        indented.rect.setLeft(option.rect.left() + indent(option, index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);
+    }
+
+private:
+    // Two blanks of the list's font per level.
+    static int indent(const QStyleOptionViewItem& option, const QModelIndex& index) {
+        return index.data(DepthRole).toInt() * 2 * option.fontMetrics.horizontalAdvance(u' ');
+    }
+};
 
 bool namesDrive(const QString& text) {
     return text.size() >= 2 && text[1] == QLatin1Char(':') && text[0].isLetter();
@@ -68,12 +97,20 @@ void setForeColor(QWidget* control, const QColor& colour) {
     control->setPalette(p);
 }
 
+void setDisabledForeColor(QWidget* control, const QColor& colour) {
+    QPalette p = control->palette();
+    p.setColor(QPalette::Disabled, QPalette::WindowText, colour);
+    p.setColor(QPalette::Disabled, QPalette::Text, colour);
+    control->setPalette(p);
+}
+
 // --- drive list -------------------------------------------------------------
 
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
     m_letter = DriveTable::current().currentDrive();
     refresh();
     connect(this, &QComboBox::activated, this, &DriveListBox::choose);
+    onMountsChanged(this, [this] { fill(); });
 }
 
 QString DriveListBox::drive() const {
@@ -81,18 +118,29 @@ QString DriveListBox::drive() const {
 }
 
 void DriveListBox::setDrive(const QString& text) {
-    const int index = namesDrive(text) ? findData(text[0].toUpper()) : -1;
-    if (index < 0)
+    const QChar letter = namesDrive(text) ? text[0].toUpper() : QChar();
+    if (letter.isNull() || !DriveTable::current().find(letter))
         raiseError(ErrDeviceUnavailable);
-    if (text[0].toUpper() == m_letter)
+    if (letter == m_letter)
         return;
-    setCurrentIndex(index);
-    m_letter = text[0].toUpper();
+    m_letter = letter;
+    fill(); // the table may have been read again since the list was filled
     Q_EMIT change();
 }
 
 void DriveListBox::refresh() {
     DriveTable::refresh();
+    fill();
+}
+
+void DriveListBox::showPopup() {
+    refresh();
+    QComboBox::showPopup();
+}
+
+// The entries of the drive table in force.
+void DriveListBox::fill() {
+    const QString shown = currentText();
     clear();
     for (const Drive& d : DriveTable::current().drives()) {
         QString entry = QString(d.letter.toLower()) + QLatin1Char(':');
@@ -100,7 +148,22 @@ void DriveListBox::refresh() {
             entry += QStringLiteral(" [") + d.description + QLatin1Char(']');
         addItem(entry, d.letter);
     }
-    const int index = findData(m_letter);
+    auto* list = qobject_cast<QListView*>(view());
+    for (int row = 0; list && row < count(); ++row)
+        list->setRowHidden(row, false);
+    int index = findData(m_letter);
+    if (index < 0 && shown.startsWith(m_letter.toLower())) {
+        // The drive shown went: the box keeps saying where the lists point
+        // until another drive is chosen, but the list no longer offers it.
+        index = 0;
+        while (index < count() && itemData(index).toChar() < m_letter)
+            ++index;
+        insertItem(index, shown, m_letter);
+        if (auto* model = qobject_cast<QStandardItemModel*>(this->model()))
+            model->item(index)->setEnabled(false);
+        if (list)
+            list->setRowHidden(index, true);
+    }
     if (index >= 0)
         setCurrentIndex(index);
     else if (count() > 0)
@@ -108,10 +171,7 @@ void DriveListBox::refresh() {
 }
 
 void DriveListBox::choose(int index) {
-    const QChar letter = itemData(index).toChar();
-    if (letter == m_letter)
-        return;
-    m_letter = letter;
+    m_letter = itemData(index).toChar();
     Q_EMIT change();
 }
 
@@ -126,6 +186,7 @@ DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
         addItem(m_path);
     Err() = saved;
     setIconSize(QSize(16, 16));
+    setItemDelegate(new IndentDelegate(this));
     connect(this, &QListWidget::itemActivated, this, &DirListBox::open);
 }
 
@@ -154,8 +215,9 @@ void DirListBox::setPath(const QString& text) {
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
     const auto add = [this](const QIcon& icon, int depth, const QString& name,
                             const QString& itemPath) {
-        auto* item = new QListWidgetItem(icon, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        auto* item = new QListWidgetItem(icon, name, this);
         item->setData(PathRole, itemPath);
+        item->setData(DepthRole, depth);
         return item;
     };
     QListWidgetItem* current = add(open, 0, root, root);
@@ -167,6 +229,7 @@ void DirListBox::setPath(const QString& text) {
     for (const QString& name : subfolders)
         add(closed, int(chain.size()) + 1, name,
             path.endsWith(QLatin1Char('\\')) ? path + name : path + QLatin1Char('\\') + name);
+    keyboardSearch(QString()); // letters typed next look among these names
     setCurrentItem(current);
 
     // Every assignment counts as a change, so the lists that follow this one
@@ -202,9 +265,23 @@ Label::Label(const QString& caption, QWidget* parent) : QLabel(parent), m_captio
     QLabel::setText(stripMnemonic(caption));
 }
 
-void Label::setBuddyControl(QWidget* control) {
-    setBuddy(control);
-    QLabel::setText(m_caption); // the label shows the access key itself now
+void Label::enableAccessKey() {
+    // A label with a buddy shows and grabs its access key; the key itself is
+    // handled in event(), by the tab order of the moment.
+    setBuddy(this);
+    QLabel::setText(m_caption);
+}
+
+bool Label::event(QEvent* event) {
+    if (event->type() != QEvent::Shortcut)
+        return QLabel::event(event);
+    for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain())
+        if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus) &&
+            w->window() == window()) {
+            w->setFocus(Qt::ShortcutFocusReason);
+            break;
+        }
+    return true;
 }
 
 void Label::setCaption(const QString& caption) {
@@ -255,6 +332,16 @@ void Throttle::flush() {
     m_timer.stop();
     m_show();
     m_shown.start();
+}
+
+void CommandButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 CheckBox::CheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent) {

@@ -41,8 +41,12 @@ Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args
 
 // A control's text colour.
 void setForeColor(QWidget* control, const QColor& colour);
+// The colour a control shows its text in while it is disabled.
+void setDisabledForeColor(QWidget* control, const QColor& colour);
 
 // The drive list: one entry "c: [description]" per drive of the drive table.
+// It follows the volumes mounted and unmounted while it lives, and reads the
+// mount table again whenever the operator opens it.
 class DriveListBox : public QComboBox {
     Q_OBJECT
 public:
@@ -51,22 +55,28 @@ public:
     // The current drive as letter, colon and description.
     QString drive() const;
     // Takes the drive letter at the start of any text such as "D:\BACKUP";
-    // a text without one, or a letter that names no drive, raises 68.
+    // a text without one, or a letter that names no drive, raises 68. The
+    // drive already current raises no change.
     void setDrive(const QString& text);
     // Reads the drive table again.
     void refresh();
+    void showPopup() override;
 
 Q_SIGNALS:
+    // A new drive set from code, or any drive the operator chose, the current
+    // one included.
     void change();
 
 private:
     void choose(int index);
+    void fill();
     QChar m_letter;
 };
 
 // The directory list: the chain of folders from the drive root down to the
 // current one, each indented a step more, above the current one's subfolders.
-// Double-click or Enter opens a folder.
+// Double-click or Enter opens a folder; typing a letter moves to the next
+// folder whose name starts with it.
 class DirListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -128,12 +138,16 @@ public:
     void setCaption(const QString& caption);
     // Paints the caption at once, not at the next event pump.
     void refresh();
-    // The control that the caption's access key leads to.
-    void setBuddyControl(QWidget* control);
+    // Shows the caption's access key, which moves the focus to the first
+    // control after the label in tab order that can take it.
+    void enableAccessKey();
     // For a status line that changes per file: its caption is kept at once
     // and shown at most every `intervalMs`.
     void setLive(int intervalMs);
     void flush();
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     QString m_caption; // with its "&" access-key marks
@@ -159,10 +173,14 @@ Q_SIGNALS:
     void clickEvent();
 };
 
+// A command button: Enter clicks it as Space does.
 class CommandButton : public QPushButton {
     Q_OBJECT
 public:
     using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 class Frame : public QGroupBox {

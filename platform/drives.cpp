@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace platform {
 
@@ -118,10 +119,19 @@ std::optional<std::string> onlyCaseMatch(const std::string& dir, const QString& 
 
 } // namespace
 
-DriveTable DriveTable::fromMountInfo(const QByteArray& mountinfo) {
+namespace {
+
+struct Mounts {
+    std::vector<Drive> volumes; // no letters yet, by mount point
+    std::vector<std::string> networkRoots;
+};
+
+// The real volumes of a mount table, with the directories of network-browsing
+// bridges, which get no letter.
+Mounts mountsIn(const QByteArray& mountinfo) {
     // Fields: id parent major:minor root mountpoint options [optional...] - type source ...
     QMap<QByteArray, std::pair<QByteArray, QByteArray>> mounts; // point -> (type, source)
-    std::vector<std::string> network;
+    Mounts found;
     for (const QByteArray& line : mountinfo.split('\n')) {
         const QList<QByteArray> f = line.split(' ');
         const qsizetype dash = f.indexOf("-");
@@ -131,16 +141,13 @@ DriveTable DriveTable::fromMountInfo(const QByteArray& mountinfo) {
         const QByteArray& type = f[dash + 1];
         const QByteArray source = unescapeMountField(f[dash + 2]);
         if (type == "fuse.gvfsd-fuse") {
-            network.push_back(point.toStdString());
+            found.networkRoots.push_back(point.toStdString());
             continue;
         }
         mounts.insert(point, {type, source}); // a later mount over the same point wins
     }
 
-    std::vector<Drive> drives;
-    drives.push_back(Drive{QLatin1Char('C'), "/", QStringLiteral("/")});
-    char next = 'D';
-    for (auto it = mounts.cbegin(); it != mounts.cend() && next <= 'Z'; ++it) {
+    for (auto it = mounts.cbegin(); it != mounts.cend(); ++it) {
         const QByteArray& point = it.key();
         const auto& [type, source] = it.value();
         if (point == "/" || isPseudoFileSystem(type))
@@ -155,11 +162,86 @@ DriveTable DriveTable::fromMountInfo(const QByteArray& mountinfo) {
         QString description = source.startsWith("/dev/") ? labelOf(source) : QString();
         if (description.isEmpty())
             description = QFile::decodeName(point);
-        drives.push_back(Drive{QLatin1Char(next++), point.toStdString(), description});
+        found.volumes.push_back(
+            Drive{QChar(), point.toStdString(), description, Volume::at(point.toStdString())});
     }
-    DriveTable table(std::move(drives));
-    table.networkRoots = std::move(network);
-    return table;
+    return found;
+}
+
+// The same volume at the same folder: the device number alone may be reused
+// by the next stick, the file system's identity is not.
+bool sameVolume(const Drive& a, const Drive& b) {
+    return a.hostRoot == b.hostRoot && a.volume && b.volume && a.volume->fsid == b.volume->fsid &&
+           (a.volume->fsid != 0 || a.volume->device == b.volume->device);
+}
+
+} // namespace
+
+std::optional<Volume> Volume::at(const std::string& folder) {
+    struct stat st {};
+    struct statvfs vfs {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        ::statvfs(folder.c_str(), &vfs) != 0)
+        return std::nullopt;
+    return Volume{st.st_dev, uint64_t(vfs.f_fsid)};
+}
+
+DriveTable DriveTable::fromMountInfo(const QByteArray& mountinfo) {
+    return DriveTable().withMounts(mountinfo);
+}
+
+DriveTable DriveTable::withMounts(const QByteArray& mountinfo) const {
+    Mounts found = mountsIn(mountinfo);
+    DriveTable next;
+    next.networkRoots = std::move(found.networkRoots);
+    next.m_gone = m_gone;
+    next.m_drives.push_back(Drive{QLatin1Char('C'), "/", QStringLiteral("/"), {}});
+
+    // Volumes seen before keep their letters, present or returning.
+    std::vector<Drive> fresh;
+    for (Drive& v : found.volumes) {
+        const auto same = [&](const Drive& d) { return sameVolume(d, v); };
+        const auto present = std::find_if(m_drives.begin(), m_drives.end(), same);
+        const auto back = std::find_if(next.m_gone.begin(), next.m_gone.end(), same);
+        if (present != m_drives.end()) {
+            next.m_drives.push_back(*present);
+        } else if (back != next.m_gone.end()) {
+            next.m_drives.push_back(*back);
+            next.m_gone.erase(back);
+        } else {
+            fresh.push_back(std::move(v));
+            continue;
+        }
+        next.m_drives.back().volume = v.volume; // the same file system on another device
+    }
+    for (const Drive& d : m_drives)
+        if (d.letter != QLatin1Char('C') && !next.find(d.letter))
+            next.m_gone.push_back(d);
+
+    // New volumes: the first letter nobody holds; when none is left, the one
+    // held longest.
+    const auto taken = [&](char letter) {
+        const auto is = [&](const Drive& d) { return d.letter == QLatin1Char(letter); };
+        return std::any_of(next.m_drives.begin(), next.m_drives.end(), is) ||
+               std::any_of(next.m_gone.begin(), next.m_gone.end(), is);
+    };
+    for (Drive& v : fresh) {
+        char letter = 'D';
+        while (letter <= 'Z' && taken(letter))
+            ++letter;
+        if (letter <= 'Z') {
+            v.letter = QLatin1Char(letter);
+        } else if (!next.m_gone.empty()) {
+            v.letter = next.m_gone.front().letter;
+            next.m_gone.erase(next.m_gone.begin());
+        } else {
+            break; // every letter names a mounted volume
+        }
+        next.m_drives.push_back(std::move(v));
+    }
+    std::sort(next.m_drives.begin(), next.m_drives.end(),
+              [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+    return next;
 }
 
 const DriveTable& DriveTable::current() {
@@ -184,8 +266,15 @@ void DriveTable::reset() {
 }
 
 void DriveTable::refresh() {
-    if (!installedByTest())
-        installed().reset();
+    if (installedByTest())
+        return;
+    if (!installed()) {
+        current();
+        return;
+    }
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    if (file.open(QIODevice::ReadOnly))
+        installed() = installed()->withMounts(file.readAll());
 }
 
 const Drive* DriveTable::find(QChar letter) const {
@@ -203,7 +292,15 @@ QChar DriveTable::currentDrive() const {
     return m_drives.empty() ? QLatin1Char('C') : m_drives.front().letter;
 }
 
+void DriveTable::requireVolume(const QString& drivePath) const {
+    const Drive* drive =
+        drivePath.size() >= 2 && drivePath[1] == QLatin1Char(':') ? find(drivePath[0]) : nullptr;
+    if (drive && drive->volume && Volume::at(drive->hostRoot) != drive->volume)
+        raiseError(ErrDeviceUnavailable);
+}
+
 DriveTable::HostPath DriveTable::resolve(const QString& drivePath) const {
+    requireVolume(drivePath);
     // "\A\B" addresses the current drive; "\\server\share" has no drive.
     if (drivePath.startsWith(QLatin1Char('\\')) && !drivePath.startsWith(QLatin1String("\\\\")))
         return resolve(QString(currentDrive()) + QLatin1Char(':') + drivePath);

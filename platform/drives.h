@@ -5,17 +5,36 @@
 // each letter onto a host directory: C: is "/" and every other mounted real
 // volume gets the next free letter. Host paths are byte strings, so names
 // that are not valid UTF-8 survive untouched.
+//
+// Volumes come and go while the program runs (a USB stick). A letter, once
+// given, stays with its volume: a volume that goes keeps its letter held, and
+// gets it back when it returns; a new volume takes the next letter nobody
+// holds.
 
 #include <QString>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace platform {
+
+// What tells one mounted volume from another at the same folder.
+struct Volume {
+    dev_t device = 0;  // of the folder, as stat() tells it
+    uint64_t fsid = 0; // the file system's own identity (from its UUID on ext*)
+    // The volume mounted at a folder now; none when the folder cannot be read.
+    static std::optional<Volume> at(const std::string& folder);
+    bool operator==(const Volume&) const = default;
+};
 
 struct Drive {
     QChar letter;         // upper case
     std::string hostRoot; // no trailing '/', except "/" itself
     QString description;  // volume label or mount point
+    // The volume the letter was given to; none in tables that tests lay out
+    // on plain folders.
+    std::optional<Volume> volume = std::nullopt;
 };
 
 class DriveTable {
@@ -31,9 +50,13 @@ public:
     static const DriveTable& current();
     static void install(const DriveTable& table);
     static void reset();
-    // Reads the host's mounts again, so volumes mounted since show up; a
-    // table that a test installed stays.
+    // Reads the host's mounts again, so volumes mounted since show up and
+    // those unmounted go; a table that a test installed stays.
     static void refresh();
+    // The table after the host's mounts became `mountinfo`: the drives whose
+    // volume is still mounted at their folder keep their letters, the others
+    // go and hold theirs, and new volumes take the next free letter.
+    DriveTable withMounts(const QByteArray& mountinfo) const;
 
     const std::vector<Drive>& drives() const { return m_drives; }
     const Drive* find(QChar letter) const;
@@ -55,6 +78,11 @@ public:
     HostPath resolve(const QString& drivePath) const;
     std::string toHost(const QString& drivePath) const;
 
+    // A drive path on a drive whose folder is no longer the mount point of
+    // its volume (the stick was pulled out, something else is mounted there)
+    // raises 68: what is there now is not the drive the operator chose.
+    void requireVolume(const QString& drivePath) const;
+
     // The drive of the process's current directory, which a path that begins
     // with a single "\" addresses.
     QChar currentDrive() const;
@@ -68,7 +96,8 @@ public:
     std::vector<std::string> networkRoots;
 
 private:
-    std::vector<Drive> m_drives;
+    std::vector<Drive> m_drives; // by letter
+    std::vector<Drive> m_gone;   // volumes that went, holding their letters, oldest first
 };
 
 // The process's current directory as a drive path; one that no drive

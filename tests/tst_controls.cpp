@@ -8,12 +8,22 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace platform;
 
 namespace {
+
+// Where a row's drawing starts: its first pixel unlike the list's background.
+int inkStart(const QImage& image, const QRect& row, const QColor& background) {
+    for (int x = row.left(); x < row.right(); ++x)
+        for (int y = row.top(); y <= row.bottom(); ++y)
+            if (image.pixelColor(x, y) != background)
+                return x;
+    return -1;
+}
 
 QStringList itemTexts(const QListWidget& list) {
     QStringList texts;
@@ -56,11 +66,59 @@ private Q_SLOTS:
         QCOMPARE(list.drive(), u"d: [t]"_s);
         QCOMPARE(changes.count(), 1);
 
-        // The operator's choice raises the same change.
-        list.setCurrentIndex(2);
-        Q_EMIT list.activated(2);
+        // The operator's choices raise the same change: a letter typed, and
+        // the drive already shown, picked in the opened list.
+        list.setFocus();
+        QTest::keyClick(&list, Qt::Key_F);
         QCOMPARE(list.drive(), u"f: [t]"_s);
         QCOMPARE(changes.count(), 2);
+        list.showPopup();
+        QTest::keyClick(list.view(), Qt::Key_Return);
+        QCOMPARE(list.drive(), u"f: [t]"_s);
+        QCOMPARE(changes.count(), 3);
+    }
+
+    void driveListFollowsTheMounts() {
+        QTemporaryDir dir;
+        const QString point = dir.filePath(u"pen"_s);
+        QVERIFY(QDir().mkpath(point));
+        Stick stick(u"PEN"_s);
+        DriveTable::reset(); // the host's own mount table
+        DriveListBox list;
+        const auto letter = [&] {
+            for (const Drive& d : DriveTable::current().drives())
+                if (d.hostRoot == QFile::encodeName(point).toStdString())
+                    return d.letter;
+            return QChar();
+        };
+        const auto offered = [&](QChar l) {
+            const int row = list.findData(l);
+            return row >= 0 && !static_cast<QListView*>(list.view())->isRowHidden(row);
+        };
+        if (!stick.plugIn(point))
+            QSKIP(qPrintable(u"a loop volume cannot be mounted here: "_s + stick.error));
+
+        // Plugged in: offered without the list being opened.
+        QTRY_VERIFY(!letter().isNull() && offered(letter()));
+        const QChar pen = letter();
+        list.setDrive(QString(pen) + u':');
+        const QString shown = list.drive();
+
+        // Pulled out: no longer offered, but still shown while it is the
+        // current drive; choosing it fails.
+        QVERIFY(stick.pullOut());
+        QTRY_VERIFY(letter().isNull() && !offered(pen));
+        QCOMPARE(list.drive(), shown);
+        QCOMPARE(raised([&] { list.setDrive(QString(pen) + u':'); }), int(ErrDeviceUnavailable));
+
+        // Plugged in again with the event loop idle: opening the list reads
+        // the mount table; the stick has its letter back.
+        QVERIFY(stick.plugIn(point));
+        list.showPopup();
+        QVERIFY(offered(pen));
+        QCOMPARE(list.drive(), shown);
+        list.hidePopup();
+        DriveTable::reset();
     }
 
     void dirList() {
@@ -79,10 +137,36 @@ private Q_SLOTS:
         // Any case; the path takes the folders' real names, the chain above the subfolders.
         list.setPath(u"d:\\BACKUP\\seg\\"_s);
         QCOMPARE(list.path(), u"D:\\Backup\\Seg"_s);
-        QCOMPARE(itemTexts(list),
-                 (QStringList{u"D:\\"_s, u"  Backup"_s, u"    Seg"_s, u"      a"_s, u"      b"_s}));
-        QCOMPARE(list.currentItem()->text(), u"    Seg"_s);
+        QCOMPARE(itemTexts(list), (QStringList{u"D:\\"_s, u"Backup"_s, u"Seg"_s, u"a"_s, u"b"_s}));
+        QCOMPARE(list.currentItem()->text(), u"Seg"_s);
         QCOMPARE(changes.count(), 1);
+        // The chain is indented by the drawing, a step per level.
+        list.resize(200, 120);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.clearSelection();
+        const QImage image = list.viewport()->grab().toImage();
+        QList<int> starts;
+        for (int row = 0; row < list.count(); ++row)
+            starts << inkStart(image, list.visualItemRect(list.item(row)),
+                               list.palette().color(QPalette::Base));
+        QString drawn;
+        for (const int x : starts)
+            drawn += QString::number(x) + u' ';
+        QVERIFY2(starts[0] < starts[1] && starts[1] < starts[2] && starts[2] < starts[3] &&
+                     starts[3] == starts[4],
+                 qPrintable(drawn));
+        // A letter moves to the next folder that starts with it, and opens
+        // nothing; a list just opened starts a new search.
+        list.setFocus();
+        QTest::keyClick(&list, Qt::Key_B);
+        QCOMPARE(list.currentItem()->text(), u"b"_s);
+        list.setPath(u"D:\\Backup\\Seg"_s);
+        list.setCurrentRow(0);
+        QTest::keyClick(&list, Qt::Key_B);
+        QCOMPARE(list.currentItem()->text(), u"Backup"_s);
+        QCOMPARE(list.path(), u"D:\\Backup\\Seg"_s);
+        QCOMPARE(changes.count(), 2);
 
         // Opening an entry moves there; a drive moves to that drive's current directory.
         Q_EMIT list.itemActivated(list.item(1));
@@ -91,14 +175,14 @@ private Q_SLOTS:
         QCOMPARE(list.path(), u"F:\\"_s);
         list.setPath(u"c:"_s);
         QCOMPARE(list.path(), u"C:\\PROG"_s);
-        QCOMPARE(changes.count(), 4);
+        QCOMPARE(changes.count(), 5);
 
         // What cannot be read fails with its number and changes nothing.
         QCOMPARE(raised([&] { list.setPath(u"C:\\NADA"_s); }), int(ErrPathNotFound));
         QDir(drives.host(u"F:\\"_s)).removeRecursively();
         QCOMPARE(raised([&] { list.setPath(u"F:"_s); }), int(ErrDeviceUnavailable));
         QCOMPARE(list.path(), u"C:\\PROG"_s);
-        QCOMPARE(changes.count(), 4);
+        QCOMPARE(changes.count(), 5);
         QDir::setCurrent(saved);
     }
 

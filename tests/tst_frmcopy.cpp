@@ -14,7 +14,10 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QProcess>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
+#include <cmath>
 #include <memory>
 
 using namespace TRAVO1;
@@ -71,6 +74,25 @@ QStringList enabledFocusChain(QWidget& window) {
             names << w->objectName();
     }
     return names;
+}
+
+// The WCAG contrast ratio of two colours.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The operator opens a drive list and takes the entry it stands on.
+void chooseShownDrive(DriveListBox* list) {
+    list->showPopup();
+    QTest::keyClick(list->view(), Qt::Key_Return);
 }
 
 // Records what the painting routine asks of a surface.
@@ -425,6 +447,139 @@ private Q_SLOTS:
         QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
     }
 
+    void oneDriveWayOut() {
+        // A machine whose only drive is C:. Choosing the drive shown counts as
+        // choosing it, so every state that disables "Copiar" has a way out.
+        Window t;
+        DriveTable::install(DriveTable({*DriveTable::current().find(u'C')}));
+        t.load();
+        auto& c = t.ui();
+        for (int i = 0; i < 40; ++i)
+            writeFile(t.drives.host(u"C:\\PROG\\f%1.dat"_s.arg(i)), "data");
+        QVERIFY(QDir().mkpath(t.drives.host(u"C:\\BACKUP"_s)));
+        c.Dir2->setPath(u"C:\\BACKUP"_s);
+        // A stopped run.
+        QCoreApplication::postEvent(
+            c.cmdCopy, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, u"\x1b"_s));
+        c.cmdCopy->click();
+        QVERIFY(!c.cmdCopy->isEnabled());
+        chooseShownDrive(c.Drive2);
+        QVERIFY(c.cmdCopy->isEnabled());
+        // A reported error (the free space overflows), then the drive again.
+        t.freeBytes = 922337203685478;
+        chooseShownDrive(c.Drive2);
+        QVERIFY(!c.cmdCopy->isEnabled());
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        t.freeBytes = 0;
+        chooseShownDrive(c.Drive2);
+        QVERIFY(c.cmdCopy->isEnabled());
+        QCOMPARE(c.Label11->text(), u"Livre: 0,00 MBytes"_s);
+
+        // A refused start, in a network folder: the source list leaves it for
+        // the drive, and "Copiar" comes on.
+        Window r;
+        DriveTable table({*DriveTable::current().find(u'C')});
+        const QString net = r.drives.host(u"C:\\NET"_s);
+        QVERIFY(QDir().mkpath(net + u"/share"_s));
+        table.networkRoots = {QFile::encodeName(net).toStdString()};
+        DriveTable::install(table);
+        QDir::setCurrent(net + u"/share"_s);
+        r.load();
+        QVERIFY(r.ui().Dir1->path().startsWith(u'\\'));
+        chooseShownDrive(r.ui().Drive1);
+        QCOMPARE(r.ui().txtFrom->text(), u"C:\\"_s);
+        QVERIFY(!r.ui().cmdCopy->isEnabled());
+        chooseShownDrive(r.ui().Drive2);
+        QVERIFY(r.ui().cmdCopy->isEnabled());
+    }
+
+    void unreadableFolderLeavesCopiar() {
+        Window t;
+        t.load();
+        auto& c = t.ui();
+        QVERIFY(QDir().mkpath(t.drives.host(u"D:\\BACKUP\\A"_s)));
+        QVERIFY(QDir().mkpath(t.drives.host(u"D:\\BACKUP\\B"_s)));
+        c.Drive2->setDrive(u"D:"_s);
+        c.Dir2->setPath(u"D:\\BACKUP"_s);
+        // Both folders go after the list showed them; opening one fails.
+        QDir(t.drives.host(u"D:\\BACKUP\\A"_s)).removeRecursively();
+        QDir(t.drives.host(u"D:\\BACKUP\\B"_s)).removeRecursively();
+        for (const bool enabled : {true, false}) {
+            c.cmdCopy->setEnabled(enabled);
+            const QString name = enabled ? u"A"_s : u"B"_s;
+            Q_EMIT c.Dir2->itemActivated(c.Dir2->findItems(name, Qt::MatchExactly).value(0));
+            QCOMPARE(c.cmdCopy->isEnabled(), enabled);
+            QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
+        }
+        QCOMPARE(t.boxes.boxes.size(), size_t(2));
+        QCOMPARE(t.boxes.boxes[0].prompt, u"Diretório de destino inexistente! (erro 76)"_s);
+    }
+
+    void keyboard() {
+        Window t;
+        Frm_Copy& f = t.load();
+        auto& c = t.ui();
+        QApplication::setActiveWindow(&f);
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        // An access key leads to the first control after its label that can
+        // take the focus; "&De:" and "&Para:" stand twice and take turns.
+        const auto accessKey = [&](Qt::Key key) {
+            c.cmdAjuda->setFocus();
+            QTest::keyClick(&f, key, Qt::AltModifier);
+            return QApplication::focusWidget() ? QApplication::focusWidget()->objectName()
+                                               : QString();
+        };
+        QCOMPARE(accessKey(Qt::Key_S), u"Drive2"_s);
+        QStringList turns{accessKey(Qt::Key_D), accessKey(Qt::Key_D)};
+        turns.sort();
+        QCOMPARE(turns, (QStringList{u"Drive2"_s, u"File1"_s}));
+        turns = QStringList{accessKey(Qt::Key_P), accessKey(Qt::Key_P)};
+        turns.sort();
+        QCOMPARE(turns, (QStringList{u"Drive2"_s, u"File1"_s}));
+        // "&Novo Diretório :" is locked with its box.
+        QCOMPARE(accessKey(Qt::Key_N), u"cmdAjuda"_s);
+
+        // Enter clicks the focused button, as Space does.
+        c.cmdAjuda->setFocus();
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+            QTest::keyClick(c.cmdAjuda, key,
+                            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(t.boxes.boxes.size(), size_t(3));
+        QCOMPARE(t.boxes.boxes[2].title, u"Cópia de Arquivo."_s);
+    }
+
+    void looks() {
+        Window t;
+        Frm_Copy& f = t.load();
+        auto& c = t.ui();
+        const QImage image = f.grab().toImage();
+        // The face is the frame's base colour; the groove stops at "Opções".
+        QCOMPARE(image.pixelColor(190, 60), QColor(197, 196, 198));
+        const QRect options = c.Frame1->geometry();
+        for (int x = options.left(); x <= options.right(); ++x)
+            QVERIFY2(image.pixelColor(x, 2) != QColor(Qt::white), qPrintable(QString::number(x)));
+        QCOMPARE(image.pixelColor(options.left() - 20, 2), QColor(Qt::white));
+
+        // The paths in the disabled boxes are readable, whatever the style.
+        for (const QString& name : {u"Windows"_s, u"Fusion"_s}) {
+            const std::unique_ptr<QStyle> style(QStyleFactory::create(name));
+            for (TextBox* box : {c.txtFrom, c.txtTo}) {
+                QVERIFY(!box->isEnabled());
+                box->setStyle(style.get());
+                const QImage drawn = box->grab().toImage();
+                const QColor face = drawn.pixelColor(drawn.width() - 6, drawn.height() / 2);
+                QColor ink = face;
+                for (int x = 3; x < drawn.width() - 3; ++x)
+                    for (int y = 3; y < drawn.height() - 3; ++y)
+                        if (contrast(drawn.pixelColor(x, y), face) > contrast(ink, face))
+                            ink = drawn.pixelColor(x, y);
+                QVERIFY2(contrast(ink, face) >= 4.5,
+                         qPrintable(name + u' ' + ink.name() + u" on "_s + face.name()));
+                box->setStyle(nullptr);
+            }
+        }
+    }
+
     void paintBackground() {
         // The window's colours give exactly white and black; each channel clamps.
         RecordingSurface s;
@@ -473,26 +628,29 @@ private Q_SLOTS:
         QCOMPARE(at(300, 312), QColor(Qt::white));
     }
 
-    void sairInTheMiddleOfALargeCopy() {
-        // The program ends at once, so the run happens in a child process.
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {u"--sair-mid-run"_s});
-        QVERIFY(child.waitForFinished(120000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
-        const QString root = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
-        QVERIFY(root.startsWith(u'/'));
-        const QString dest = root + u"/d/BACKUP/PROG"_s;
-        // Whatever arrived is whole; no temporary file and no end-of-run record.
-        const QStringList arrived = tree(dest);
-        QVERIFY(!arrived.join(u' ').contains(u".pelivor-"_s));
-        QVERIFY(!QFileInfo::exists(dest + u"/big.dat"_s));
-        for (const QString& entry : arrived)
-            if (!entry.endsWith(u'/'))
-                QCOMPARE(readFile(dest + u'/' + entry.section(u'=', 0, 0)),
-                         readFile(root + u"/c/PROG/"_s + entry.section(u'=', 0, 0)));
-        QVERIFY(!readFile(root + u"/c/PROG/Log.txt"_s).contains("Atualizada"));
-        QDir(root).removeRecursively();
+    void leavingInTheMiddleOfALargeCopy() {
+        // "Sair" and closing the window end the program at once, so the run
+        // happens in a child process.
+        for (const QString& how : {u"--sair-mid-run"_s, u"--close-mid-run"_s}) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {how});
+            QVERIFY(child.waitForFinished(120000));
+            QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child.exitCode(), 0);
+            const QString root = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+            QVERIFY(root.startsWith(u'/'));
+            const QString dest = root + u"/d/BACKUP/PROG"_s;
+            // Whatever arrived is whole; no temporary file and no end-of-run record.
+            const QStringList arrived = tree(dest);
+            QVERIFY(!arrived.join(u' ').contains(u".pelivor-"_s));
+            QVERIFY2(!QFileInfo::exists(dest + u"/big.dat"_s), qPrintable(how));
+            for (const QString& entry : arrived)
+                if (!entry.endsWith(u'/'))
+                    QCOMPARE(readFile(dest + u'/' + entry.section(u'=', 0, 0)),
+                             readFile(root + u"/c/PROG/"_s + entry.section(u'=', 0, 0)));
+            QVERIFY(!readFile(root + u"/c/PROG/Log.txt"_s).contains("Atualizada"));
+            QDir(root).removeRecursively();
+        }
     }
 
 private:
@@ -501,8 +659,9 @@ private:
 
 namespace {
 
-// The child of the test above: "Sair" while a large file is half copied.
-int sairMidRun() {
+// The child of the test above: "Sair", or closing the window, while a large
+// file is half copied.
+int leaveMidRun(bool close) {
     auto* t = new Window; // never freed: the program ends inside the run
     t->drives.keep();
     writeFile(t->drives.host(u"C:\\PROG\\big.dat"_s), QByteArray(20 << 20, 'b'));
@@ -514,12 +673,16 @@ int sairMidRun() {
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         const QDir dest(t->drives.host(u"D:\\BACKUP\\PROG"_s));
-        if (!dest.entryList({u".pelivor-*"_s}, QDir::Files | QDir::Hidden).isEmpty())
+        if (dest.entryList({u".pelivor-*"_s}, QDir::Files | QDir::Hidden).isEmpty())
+            return;
+        if (close)
+            f.close();
+        else
             f.ui.cmdExit->click();
     });
     watch.start(0);
     f.ui.cmdCopy->click();
-    return 3; // the run ended without "Sair" taking effect
+    return 3; // the run ended without leaving the program
 }
 
 } // namespace
@@ -527,7 +690,9 @@ int sairMidRun() {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--sair-mid-run") == 0)
-        return sairMidRun();
+        return leaveMidRun(false);
+    if (argc > 1 && qstrcmp(argv[1], "--close-mid-run") == 0)
+        return leaveMidRun(true);
     TestFrmCopy test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProgressDialog>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -324,14 +325,97 @@ private Q_SLOTS:
 
     void regionalFormats() {
         // The tests run under a C locale, which falls back to Brazilian Portuguese.
-        // "General Date" leaves out the time of midnight alone.
+        // "General Date" leaves out the time of midnight alone, to the second.
         for (const auto& [time, text] : {std::pair{QTime(20, 18, 30), u"06/12/2026 20:18:30"_s},
                                          std::pair{QTime(0, 0), u"06/12/2026"_s},
+                                         std::pair{QTime(0, 0, 0, 500), u"06/12/2026"_s},
                                          std::pair{QTime(0, 30), u"06/12/2026 00:30:00"_s},
                                          std::pair{QTime(0, 0, 1), u"06/12/2026 00:00:01"_s}})
             QCOMPARE(generalDate(QDateTime(QDate(2026, 12, 6), time)), text);
         QCOMPARE(formatNumber(1234567.5), u"1.234.567,50"_s);
         QCOMPARE(formatNumber(0.004), u"0,00"_s);
+
+        // Every locale: thousands grouped, the time of day with no zone nor
+        // what stood around it.
+        const QList<QLocale> locales = QLocale::matchingLocales(
+            QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+        for (const QLocale& each : locales) {
+            QLocale::setDefault(each);
+            const QLocale locale = regionalLocale(); // C stands for Brazilian Portuguese
+            const QString name = locale.name();
+            QLocale plain = locale;
+            plain.setNumberOptions(QLocale::OmitGroupSeparator);
+            for (const auto& [value, groups] : {std::pair{999.5, 0}, {1234.5, 1}, {1234567.5, 2}}) {
+                const QString text = formatNumber(value);
+                QVERIFY2(text.count(locale.groupSeparator()) == groups,
+                         qPrintable(name + u' ' + text));
+                QCOMPARE(QString(text).remove(locale.groupSeparator()),
+                         plain.toString(value, 'f', 2));
+            }
+            const QString time = timeText(evening);
+            QVERIFY2(time == time.trimmed() && !time.contains(u"  "_s) &&
+                         !time.contains(QRegularExpression(u"[()\\[\\],]"_s)) &&
+                         time.contains(locale.toString(30)),
+                     qPrintable(name + u": \""_s + time + u'"'));
+        }
+        QLocale::setDefault(QLocale(u"ca_ES"_s));
+        QCOMPARE(timeText(evening), u"20:18:30"_s);
+        QLocale::setDefault(QLocale(u"es_ES"_s));
+        QCOMPARE(formatNumber(1234.5), u"1.234,50"_s);
+        QLocale::setDefault(QLocale::system());
+        QCOMPARE(formatNumber(1234.5), u"1.234,50"_s);
+    }
+
+    void drivesComeAndGo() {
+        // Sticks on folders of the real host, seen through its own mount table.
+        QTemporaryDir dir;
+        const QString a = dir.filePath(u"a"_s), b = dir.filePath(u"b"_s);
+        QVERIFY(QDir().mkpath(a) && QDir().mkpath(b));
+        Stick one(u"UM"_s), two(u"DOIS"_s);
+        if (!one.plugIn(a))
+            QSKIP(qPrintable(u"a loop volume cannot be mounted here: "_s + one.error));
+        DriveTable::reset();
+        const auto letterOf = [](const QString& folder) {
+            for (const Drive& d : DriveTable::current().drives())
+                if (d.hostRoot == QFile::encodeName(folder).toStdString())
+                    return d.letter;
+            return QChar(u'?');
+        };
+        const auto onDrive = [](QChar letter) {
+            return failureOf([&] { DriveTable::current().toHost(QString(letter) + u":\\X"_s); });
+        };
+        const QChar first = letterOf(a);
+        QVERIFY(first != u'?');
+        QCOMPARE(onDrive(first), 0);
+
+        // A second stick takes a letter of its own; the first keeps its.
+        QVERIFY(two.plugIn(b));
+        DriveTable::refresh();
+        const QChar second = letterOf(b);
+        QVERIFY(second != u'?' && second != first);
+        QCOMPARE(letterOf(a), first);
+
+        // Pulled out: its folder is a plain folder of C: again. The letter
+        // fails with 68 at once, before the table is read again, and after.
+        QVERIFY(one.pullOut());
+        QCOMPARE(onDrive(first), 68);
+        DriveTable::refresh();
+        QCOMPARE(letterOf(a), u'?');
+        QCOMPARE(onDrive(first), 68);
+        QCOMPARE(letterOf(b), second);
+
+        // Another stick in the first one's folder is another drive; the
+        // first stick, back in its folder, gets its own letter back.
+        QVERIFY(two.pullOut() && two.plugIn(a));
+        DriveTable::refresh();
+        const QChar third = letterOf(a);
+        QVERIFY(third != u'?' && third != first && third != second);
+        QVERIFY(two.pullOut() && one.plugIn(a));
+        DriveTable::refresh();
+        QCOMPARE(letterOf(a), first);
+        QCOMPARE(onDrive(first), 0);
+        QCOMPARE(onDrive(third), 68);
+        DriveTable::reset();
     }
 };
 

@@ -26,6 +26,12 @@ constexpr int ClientWidth = 545;
 constexpr int ClientHeight = 317;
 // How often the per-file texts reach the screen during a run.
 constexpr int RefreshMs = 30;
+// The classic 3-D face, the base colour of the engraved frame: on it both the
+// light and the dark edge of the groove show.
+const QColor FaceColour(197, 196, 198);
+// The text of the disabled source and destination boxes, which the operator
+// reads the paths in: dark enough on their face.
+const QColor DisabledText(64, 64, 64);
 
 QFont arial(bool bold) {
     QFont font;
@@ -53,6 +59,9 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     setFixedSize(ClientWidth, ClientHeight);
     setWindowIcon(programIcon());
     setFont(arial(false));
+    QPalette face = palette();
+    face.setColor(QPalette::Window, FaceColour);
+    setPalette(face);
     createControls();
     // The engine writes these once per file; the screen shows a few a second.
     m_caption = windowTitle();
@@ -64,11 +73,15 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     connect(ui.Dir1, &DirListBox::change, this, &Frm_Copy::Dir1_Change);
     connect(ui.Drive2, &DriveListBox::change, this, &Frm_Copy::Drive2_Change);
     connect(ui.Dir2, &DirListBox::change, this, &Frm_Copy::Dir2_Change);
-    // A folder the operator opens may have gone meanwhile.
+    // A folder the operator opens may have gone meanwhile. The list stays
+    // where it was, and so does the destination: "Copiar" is left as it is.
     for (DirListBox* dir : {ui.Dir1, ui.Dir2})
         connect(dir, &DirListBox::failed, this, [this] {
+            const bool copyEnabled =
+                runInProgress() ? m_copyEnabledAfterRun : ui.cmdCopy->isEnabled();
             ReportError(*this);
             clearError();
+            setCmdCopyEnabled(copyEnabled);
         });
     connect(ui.Check1, &CheckBox::clickEvent, this, &Frm_Copy::Check1_Click);
     connect(ui.Check4, &CheckBox::clickEvent, this, &Frm_Copy::Check4_Click);
@@ -155,12 +168,13 @@ void Frm_Copy::createControls() {
         setForeColor(w, highlight);
     setForeColor(c.Label12, QColor(192, 0, 0));
 
-    // Access keys of the captions: each label leads to the box it heads.
-    c.Label1->setBuddyControl(c.Drive1);
-    c.Label2->setBuddyControl(c.Drive2);
-    c.Label3->setBuddyControl(c.txtPattern);
-    c.Label5->setBuddyControl(c.txtFrom);
-    c.Label6->setBuddyControl(c.txtTo);
+    // Access keys of the captions.
+    for (Label* l : {c.Label1, c.Label2, c.Label3, c.Label4, c.Label5, c.Label6})
+        l->enableAccessKey();
+    // The groove of the window's frame stops at the options frame.
+    c.Frame1->setAutoFillBackground(true);
+    for (QWidget* w : {c.txtFrom, c.txtTo})
+        setDisabledForeColor(w, DisabledText);
 
     // Start states.
     for (QWidget* w : {static_cast<QWidget*>(c.txtFrom), static_cast<QWidget*>(c.txtTo),
@@ -194,12 +208,13 @@ void Frm_Copy::Form_Load() {
         }
         show();
         ui.Lbl_CopyInfo2->setCaption(QString());
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->geometry();
-            const QSize outer = frameGeometry().size();
-            move(area.x() + int((float(area.width()) - float(outer.width())) / 2.0f),
-                 area.y() + int((float(area.height()) - float(outer.height())) / 2.0f));
-        }
+        centre();
+        // A window manager frames the window a little later; once it shows
+        // the window framed, the outer size is known and the window is
+        // centred by it again.
+        m_centreWhenFramed = true;
+        if (windowHandle())
+            windowHandle()->installEventFilter(this);
         const QString folder = programFolder();
         ui.Drive1->refresh();
         ui.Drive1->setDrive(folder);
@@ -222,8 +237,18 @@ void Frm_Copy::Form_Load() {
     });
 }
 
+void Frm_Copy::centre() {
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->geometry();
+        const QSize outer = frameGeometry().size();
+        move(area.x() + int((float(area.width()) - float(outer.width())) / 2.0f),
+             area.y() + int((float(area.height()) - float(outer.height())) / 2.0f));
+    }
+}
+
 void Frm_Copy::ShowFreeSpace() {
     const QString drive = ui.Drive2->drive().left(2);
+    DriveTable::current().requireVolume(drive); // not the free space of what lies below it
     DiskSpace space; // all three counts zero, as a failed query leaves them
     GetDiskFreeSpaceEx(drive, space);
     // The count in a fixed-point number of four decimals: its raw 64 bits
@@ -350,6 +375,11 @@ void Frm_Copy::Form_Resize() {
 }
 
 bool Frm_Copy::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && m_centreWhenFramed &&
+        !windowHandle()->frameMargins().isNull()) {
+        m_centreWhenFramed = false;
+        centre();
+    }
     if (event->type() == QEvent::KeyPress) {
         // Seen once: at the widget Qt delivers the key to first.
         QWidget* first = QApplication::focusWidget();
@@ -362,6 +392,11 @@ bool Frm_Copy::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Closing the window is "Sair", whatever is under way.
+void Frm_Copy::closeEvent(QCloseEvent*) {
+    cmdExit_Click();
 }
 
 void Frm_Copy::resizeEvent(QResizeEvent* event) {

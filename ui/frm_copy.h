@@ -103,11 +103,14 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createControls();
+    // Centred on the screen by the window's outer size.
+    void centre();
     template <class Handler> void trapped(Handler&& handler);
 
     QPointer<QWidget> m_splash; // unloaded before this window
@@ -119,4 +122,5 @@ private:
     // While a run is in progress "Copiar" stays disabled; what the handlers
     // ask of it meanwhile takes effect when the run ends.
     bool m_copyEnabledAfterRun = false;
+    bool m_centreWhenFramed = false;
 };

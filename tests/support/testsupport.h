@@ -123,3 +123,19 @@ protected:
     int setTimes(int fd, const struct timespec times[2]) override;
     int syncVolume(int fd) override;
 };
+
+// An ext2 image standing for a USB stick, plugged in (mounted on a folder)
+// and pulled out (unmounted) while a test runs. Needs root, mkfs.ext2 and
+// loop devices; `error` says what was missing when a step fails.
+class Stick {
+public:
+    explicit Stick(const QString& label);
+    ~Stick(); // pulled out if still in
+    bool plugIn(const QString& folder);
+    bool pullOut();
+    QString error;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_image, m_point;
+};

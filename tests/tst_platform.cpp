@@ -325,6 +325,7 @@ private Q_SLOTS:
 
     void regionalFormats() {
         // The tests run under a C locale, which falls back to Brazilian Portuguese.
+        const QDateTime evening(QDate(2026, 12, 6), QTime(20, 18, 30));
         // "General Date" leaves out the time of midnight alone, to the second.
         for (const auto& [time, text] : {std::pair{QTime(20, 18, 30), u"06/12/2026 20:18:30"_s},
                                          std::pair{QTime(0, 0), u"06/12/2026"_s},

@@ -167,10 +167,10 @@ private Q_SLOTS:
         writeFile(t + u"/B/later.txt"_s, "newer copy", t0.addSecs(1));
         RecordingWindow w;
         QCOMPARE(copyTree(w), True);
-        QCOMPARE(tree(t), (QStringList{u"A/"_s, u"A/Sub/"_s, u"A/Sub/deep.txt=deep"_s,
-                                       u"A/full.txt=data"_s, u"A/more.txt=more"_s, u"B/"_s,
-                                       u"B/empty.txt="_s, u"B/later.txt=newer copy"_s,
-                                       u"B/resized.txt=longer"_s}));
+        QCOMPARE(tree(t),
+                 (QStringList{u"A/"_s, u"A/Sub/"_s, u"A/Sub/deep.txt=deep"_s, u"A/full.txt=data"_s,
+                              u"A/more.txt=more"_s, u"B/"_s, u"B/empty.txt="_s,
+                              u"B/later.txt=newer copy"_s, u"B/resized.txt=longer"_s}));
         QCOMPARE(drives.logRecords(), 0);
 
         // Saved twice within one second, with a run in between: the second

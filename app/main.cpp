@@ -2,6 +2,7 @@
 
 #include "app/basmain.h"
 #include "app/startup.h"
+#include "ui/windowservices.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -19,6 +20,7 @@ int main(int argc, char* argv[]) {
     startup::windowSystemStarted();
     startup::installQtTranslations(app);
     QApplication::setStyle(QStringLiteral("Windows")); // a classic utility's look
+    ui::installWindowServices();
     basMain::Main();
     // A start that failed before any window came up leaves nothing on screen
     // that could end the program.

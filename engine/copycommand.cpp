@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/messagebox.h"
 #include "platform/regional.h"
+#include "platform/runlock.h"
 
 namespace TRAVO1 {
 
@@ -63,12 +64,31 @@ Directory mirrorSourcePath(const QString& from, const QString& to) {
     return folder;
 }
 
+// The lock of the program's folder, whose Log.txt a run writes.
+RunLock lockProgramFolder() {
+    try {
+        return RunLock::take(DriveTable::current().toHost(programFolder()));
+    } catch (const Failure&) {
+        clearError();
+        return RunLock::take(std::string());
+    }
+}
+
 } // namespace
 
-void cmdCopy_Click(WindowModel& w) {
+bool StartAllowed(const QString& startFolder) {
+    if (!startFolder.startsWith(QLatin1Char('\\')) &&
+        !programFolder().startsWith(QLatin1Char('\\')))
+        return true;
+    MessageBox::show(QStringLiteral("Execute somente em unidade mapeada."), MbOk | MbInformation,
+                     QStringLiteral("Mapeamento incorreto."));
+    return false;
+}
+
+CopyOutcome cmdCopy_Click(WindowModel& w) {
     // A second run inside the first would share the engine's state with it.
     if (w.runInProgress())
-        return;
+        return {RunEnd::Busy};
     const RunInProgress running(w);
 
     clearError(); // the trap is armed
@@ -79,18 +99,26 @@ void cmdCopy_Click(WindowModel& w) {
         if (from.toLower() == to.toLower()) {
             refuse(w, QStringLiteral("A Origem e Destino dos Arquivos selecionados são iguais\n"
                                      "Selecione outro local para o Destino.\n"));
-            return;
+            return {RunEnd::Refused};
         }
         if (to.size() == 3) {
             refuse(w, QStringLiteral("Destino dos Arquivos Inválido: ") + to +
                           QStringLiteral("\nSelecione outro local ou um subdiretório para o "
                                          "Destino.\n"));
-            return;
+            return {RunEnd::Refused};
         }
         if (insideSource(from, to)) {
             refuse(w, QStringLiteral("O Destino dos Arquivos está dentro da Origem: ") + to +
                           QStringLiteral("\nSelecione outro local para o Destino.\n"));
-            return;
+            return {RunEnd::Refused};
+        }
+        // Two runs into one destination would each see the other's half-made
+        // copies, and their log records would interleave.
+        const RunLock lock = lockProgramFolder();
+        if (lock.state() == RunLock::Busy) {
+            refuse(w, QStringLiteral("Já há uma cópia desta pasta em andamento.\n"
+                                     "Aguarde o fim dela para copiar de novo.\n"));
+            return {RunEnd::Busy};
         }
 
         // Start of the run. An ESC pressed before it belongs to an earlier run.
@@ -121,8 +149,9 @@ void cmdCopy_Click(WindowModel& w) {
             CurrentName = run.failedName;
         }
         if (isDestinationError(Err().number) || run.failure.number != 0) {
+            const int32_t reported = Err().number;
             ReportError(w);
-            return;
+            return {RunEnd::Reported, reported};
         }
         // A run that a stop request or a cancelled large copy cut short, at
         // any level, is not complete either.
@@ -137,13 +166,17 @@ void cmdCopy_Click(WindowModel& w) {
             w.setCaption(QStringLiteral("Cópia Atualizada - ") + dateText());
             WriteRunLog(w);
             w.setLblCopyInfo1Flood(0);
+            return {RunEnd::Completed};
         }
+        return {run.stopped || StopFlag == 1 ? RunEnd::Stopped : RunEnd::Unfinished};
     } catch (const Failure&) {
         // An hourglass left after a failed run would look like a run still working.
         if (started)
             w.setMousePointer(PointerDefault);
+        const int32_t reported = Err().number;
         ReportError(w);
         clearError();
+        return {RunEnd::Reported, reported};
     }
 }
 

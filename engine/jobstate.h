@@ -5,7 +5,7 @@
 #include <QString>
 #include <cstdint>
 
-class QWidget;
+class QObject;
 
 namespace TRAVO1 {
 
@@ -46,7 +46,7 @@ public:
     virtual void setLblCopyInfo1Flood(int16_t percent) = 0;   // the progress panel
     virtual void setMousePointer(int pointer) = 0;            // 0 default, 11 hourglass
     // Owner of the Copy command's message boxes.
-    virtual QWidget* owner() const = 0;
+    virtual QObject* owner() const = 0;
 
     // Whether a copy run started from this window has not ended yet.
     bool runInProgress() const { return m_running; }

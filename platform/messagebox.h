@@ -1,11 +1,13 @@
 #pragma once
-// The modal message box as a service. Tests install a double that records
-// every box and answers from a script, so no timer has to close real boxes.
+// The modal message box as a service. The program installs the box it shows:
+// the window system's (ui/) or the terminal's (cli/); tests install a double
+// that records every box and answers from a script, so no timer has to close
+// real boxes.
 
 #include <QString>
 #include <functional>
 
-class QWidget;
+class QObject;
 
 namespace platform {
 
@@ -37,7 +39,7 @@ struct MessageRequest {
     QString prompt;
     int style = MbOk;
     QString title;
-    QWidget* owner = nullptr;
+    QObject* owner = nullptr; // the window the box belongs to, if any
 };
 
 class MessageBox {
@@ -45,11 +47,20 @@ public:
     // Shows a modal box and returns the button pressed. An empty title
     // shows the application title.
     static int show(const QString& prompt, int style = MbOk, const QString& title = QString(),
-                    QWidget* owner = nullptr);
+                    QObject* owner = nullptr);
 
-    // Replaces the real box (tests); an empty function restores it.
-    using Double = std::function<int(const MessageRequest&)>;
-    static void install(Double fake);
+    // How boxes are shown from now on. With none installed (an empty
+    // function), a box is written to standard error and gets its default
+    // answer, as nobody is there to press a button.
+    using Presenter = std::function<int(const MessageRequest&)>;
+    using Double = Presenter;
+    static void install(Presenter presenter);
+
+    // The button that Enter would press: the first, or the second with
+    // MbDefaultButton2.
+    static int defaultAnswer(int style);
+    // The box as one line of text: "title: text", line breaks as blanks.
+    static QString oneLine(const MessageRequest& request);
 };
 
 } // namespace platform

@@ -1,7 +1,8 @@
 #pragma once
 // The progress window of a large-file copy: the file's name, a percentage
-// and a Cancel button. Tests install a double through the same kind of seam
-// as the message box.
+// and a Cancel button. The program installs the window it shows (ui/, or the
+// terminal's progress in cli/) through the same kind of seam as the message
+// box; with none installed a copy shows no progress and is never cancelled.
 
 #include <QString>
 #include <functional>
@@ -20,7 +21,7 @@ public:
     static std::unique_ptr<ProgressWindow> open(const QString& fileName);
 
     using Factory = std::function<std::unique_ptr<ProgressWindow>(const QString& fileName)>;
-    static void install(Factory factory); // an empty one restores the real window
+    static void install(Factory factory); // an empty one shows nothing
 };
 
 } // namespace platform

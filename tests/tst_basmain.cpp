@@ -4,9 +4,9 @@
 #include "support/testsupport.h"
 
 #include "app/basmain.h"
-#include "platform/controls.h"
 #include "platform/diskspace.h"
 #include "platform/errors.h"
+#include "ui/controls.h"
 #include "ui/frm_copy.h"
 #include "ui/frm_splash.h"
 

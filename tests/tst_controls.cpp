@@ -2,13 +2,16 @@
 
 #include "support/testsupport.h"
 
-#include "platform/controls.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
+#include "platform/progresswindow.h"
+#include "ui/controls.h"
+#include "ui/windowservices.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QListView>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -235,6 +238,26 @@ private Q_SLOTS:
         setMousePointer(0);
         QVERIFY(!QApplication::overrideCursor());
         QCOMPARE(mousePointer(), 0);
+    }
+
+    void progressWindow() {
+        const auto dialogs = [] {
+            QStringList labels;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QProgressDialog*>(w))
+                    labels << d->labelText();
+            return labels;
+        };
+        ui::installWindowServices();
+        {
+            const auto window = ProgressWindow::open(u"big.dat"_s);
+            QVERIFY(window->update(0));
+            QTest::qSleep(60); // a copy that lasts gets its window
+            QVERIFY(window->update(40));
+            QCOMPARE(dialogs(), QStringList{u"Copiando big.dat"_s});
+        }
+        QCOMPARE(dialogs(), QStringList{});
+        ProgressWindow::install({});
     }
 };
 

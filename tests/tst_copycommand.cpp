@@ -3,8 +3,10 @@
 #include "support/testsupport.h"
 
 #include "engine/copycommand.h"
+#include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/progresswindow.h"
+#include "platform/runlock.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -45,14 +47,26 @@ private Q_SLOTS:
             u"A Origem e Destino dos Arquivos selecionados são iguais\nSelecione outro local para o Destino.\n"_s;
         const QString root =
             u"Destino dos Arquivos Inválido: D:\\\nSelecione outro local ou um subdiretório para o Destino.\n"_s;
-        const QString rows[][3] = {{u"F:\\DADOS"_s, u"f:\\dados"_s, same},
-                                   {u"D:\\"_s, u"d:\\"_s, same},
-                                   {u"F:\\DADOS"_s, u"D:\\"_s, root}};
-        for (const auto& [from, to, text] : rows) {
+        const QString busy =
+            u"Já há uma cópia desta pasta em andamento.\nAguarde o fim dela para copiar de novo.\n"_s;
+        const struct {
+            QString from, to, text;
+            RunEnd end;
+        } rows[] = {{u"F:\\DADOS"_s, u"f:\\dados"_s, same, RunEnd::Refused},
+                    {u"D:\\"_s, u"d:\\"_s, same, RunEnd::Refused},
+                    {u"F:\\DADOS"_s, u"D:\\"_s, root, RunEnd::Refused},
+                    // Another run of the program's folder holds its lock.
+                    {u"F:\\DADOS"_s, u"D:\\BACKUP"_s, busy, RunEnd::Busy}};
+        for (const auto& [from, to, text, end] : rows) {
             Setup s;
             s.w.from = from;
             s.w.to = to;
-            cmdCopy_Click(s.w);
+            const std::optional<RunLock> other =
+                end == RunEnd::Busy
+                    ? std::optional(RunLock::take(DriveTable::current().toHost(programFolder())))
+                    : std::nullopt;
+            QVERIFY(!other || other->state() == RunLock::Held);
+            QCOMPARE(int(cmdCopy_Click(s.w).end), int(end));
             QCOMPARE(s.box(), text);
             const MessageRequest& box = s.boxes.boxes[0];
             QCOMPARE(box.title, u"Cópia de Arquivo."_s);
@@ -60,6 +74,7 @@ private Q_SLOTS:
             QCOMPARE(box.owner, s.w.owner());
             QVERIFY(s.w.writes.empty() && DestPath.isEmpty());
             QCOMPARE(s.drives.logRecords(), 0);
+            QCOMPARE(tree(s.drives.host(u"D:\\BACKUP"_s)), QStringList{});
         }
     }
 
@@ -344,5 +359,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestCopyCommand)
+QTEST_GUILESS_MAIN(TestCopyCommand)
 #include "tst_copycommand.moc"

@@ -283,5 +283,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestCopyTree)
+QTEST_GUILESS_MAIN(TestCopyTree)
 #include "tst_copytree.moc"

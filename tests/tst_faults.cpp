@@ -13,7 +13,7 @@
 #include "platform/errors.h"
 #include "platform/progresswindow.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -616,6 +616,8 @@ private Q_SLOTS:
     }
 
     void twoRunsIntoOneDestination() {
+        // Two processes of one program folder: the second to start is turned
+        // away while the first runs, and whatever the timing the tree is whole.
         TempDrives drives;
         for (int folder = 0; folder < 40; ++folder)
             for (int file = 0; file < 10; ++file)
@@ -624,12 +626,22 @@ private Q_SLOTS:
         QProcess one, two;
         startChild(one, u"command"_s, rootOf(drives), false);
         startChild(two, u"command"_s, rootOf(drives), false);
+        int completed = 0;
         for (QProcess* p : {&one, &two}) {
             const Outcome o = outcomeOf(*p);
             QCOMPARE(o.exitCode, 0);
-            QVERIFY2(o.lines.filter(u"box"_s).isEmpty(), qPrintable(o.lines.join(u'\n')));
-            QVERIFY(o.lines.filter(u"status Cópia Atualizada"_s).size() == 1);
+            const QString lines = o.lines.join(u'\n');
+            if (o.lines.filter(u"status Cópia Atualizada"_s).size() == 1) {
+                QVERIFY2(o.lines.filter(u"box"_s).isEmpty(), qPrintable(lines));
+                ++completed;
+            } else {
+                QVERIFY2(o.lines.filter(u"status"_s).isEmpty(), qPrintable(lines));
+                QCOMPARE(o.lines.filter(u"box"_s),
+                         QStringList{u"box Já há uma cópia desta pasta em andamento.|"
+                                     u"Aguarde o fim dela para copiar de novo.|"_s});
+            }
         }
+        QVERIFY(completed >= 1);
         QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)), tree(drives.host(u"F:\\S"_s)));
     }
 
@@ -852,7 +864,7 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return child(QString::fromLocal8Bit(argv[2]), QFile::decodeName(argv[3]));
     }
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     TestFaults test;
     return QTest::qExec(&test, argc, argv);
 }

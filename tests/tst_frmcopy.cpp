@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/regional.h"
 #include "ui/frm_copy.h"
+#include "ui/windowservices.h"
 
 #include <QApplication>
 #include <QDir>
@@ -662,7 +663,8 @@ namespace {
 // The child of the test above: "Sair", or closing the window, while a large
 // file is half copied.
 int leaveMidRun(bool close) {
-    auto* t = new Window; // never freed: the program ends inside the run
+    auto* t = new Window;        // never freed: the program ends inside the run
+    ui::installWindowServices(); // the program's own progress window, which lets events through
     t->drives.keep();
     writeFile(t->drives.host(u"C:\\PROG\\big.dat"_s), QByteArray(20 << 20, 'b'));
     std::printf("%s\n", qPrintable(t->drives.host(u"C:\\"_s).section(u'/', 0, -3)));

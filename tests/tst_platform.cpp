@@ -9,10 +9,8 @@
 #include "platform/progresswindow.h"
 #include "platform/regional.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -305,24 +303,6 @@ private Q_SLOTS:
         QCOMPARE(dispatched, 3);
     }
 
-    void progressWindow() {
-        const auto dialogs = [] {
-            QStringList labels;
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* d = qobject_cast<QProgressDialog*>(w))
-                    labels << d->labelText();
-            return labels;
-        };
-        {
-            const auto window = ProgressWindow::open(u"big.dat"_s);
-            QVERIFY(window->update(0));
-            QTest::qSleep(60); // a copy that lasts gets its window
-            QVERIFY(window->update(40));
-            QCOMPARE(dialogs(), QStringList{u"Copiando big.dat"_s});
-        }
-        QCOMPARE(dialogs(), QStringList{});
-    }
-
     void regionalFormats() {
         // The tests run under a C locale, which falls back to Brazilian Portuguese.
         const QDateTime evening(QDate(2026, 12, 6), QTime(20, 18, 30));
@@ -420,5 +400,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestPlatform)
+QTEST_GUILESS_MAIN(TestPlatform)
 #include "tst_platform.moc"

@@ -114,5 +114,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestReporting)
+QTEST_GUILESS_MAIN(TestReporting)
 #include "tst_reporting.moc"

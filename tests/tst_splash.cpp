@@ -3,8 +3,8 @@
 
 #include "support/testsupport.h"
 
-#include "platform/controls.h"
 #include "platform/errors.h"
+#include "ui/controls.h"
 #include "ui/frm_splash.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 // Brazilian Portuguese.
 
 #include "app/startup.h"
-#include "platform/controls.h"
+#include "ui/controls.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

@@ -198,11 +198,7 @@ template <class Handler> void Frm_Copy::trapped(Handler&& handler) {
 
 void Frm_Copy::Form_Load() {
     trapped([this] {
-        // Started from, or placed in, a folder that has no drive letter.
-        if (ui.Dir1->path().startsWith(QLatin1Char('\\')) ||
-            programFolder().startsWith(QLatin1Char('\\'))) {
-            MessageBox::show(QStringLiteral("Execute somente em unidade mapeada."),
-                             MbOk | MbInformation, QStringLiteral("Mapeamento incorreto."));
+        if (!TRAVO1::StartAllowed(ui.Dir1->path())) {
             ui.cmdCopy->setEnabled(false);
             return;
         }
@@ -467,7 +463,7 @@ void Frm_Copy::setLblCopyInfo1Flood(int16_t percent) {
 void Frm_Copy::setMousePointer(int pointer) {
     platform::setMousePointer(pointer);
 }
-QWidget* Frm_Copy::owner() const {
+QObject* Frm_Copy::owner() const {
     return const_cast<Frm_Copy*>(this);
 }
 

@@ -4,7 +4,7 @@
 
 #include "engine/jobstate.h"
 #include "engine/paintbackground.h"
-#include "platform/controls.h"
+#include "ui/controls.h"
 
 #include <QImage>
 #include <QPointer>
@@ -89,7 +89,7 @@ public:
     void setCaption(const QString& caption) override;
     void setLblCopyInfo1Flood(int16_t percent) override;
     void setMousePointer(int pointer) override;
-    QWidget* owner() const override;
+    QObject* owner() const override;
 
     // The drawing surface of the engraved frame: a persistent background.
     void setScaleMode(int mode) override;

@@ -5,7 +5,7 @@
 // start-up period.
 
 #include "platform/clock.h"
-#include "platform/controls.h"
+#include "ui/controls.h"
 
 #include <QWidget>
 #include <array>

@@ -42,7 +42,7 @@ public:
     void setCaption(const QString& c) override { record(u"Caption"_s, c); }
     void setLblCopyInfo1Flood(int16_t p) override { record(u"Flood"_s, QString::number(p)); }
     void setMousePointer(int p) override { record(u"MousePointer"_s, QString::number(p)); }
-    QWidget* owner() const override { return reinterpret_cast<QWidget*>(0x1); }
+    QObject* owner() const override { return reinterpret_cast<QObject*>(0x1); }
 
 private:
     void record(const QString& control, const QString& value);

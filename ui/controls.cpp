@@ -1,4 +1,4 @@
-#include "platform/controls.h"
+#include "ui/controls.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"

@@ -34,7 +34,7 @@ public:
     void setCaption(const QString& caption) override { m_title = caption; }
     void setLblCopyInfo1Flood(int16_t percent) override { m_flood = percent; }
     void setMousePointer(int pointer) override { m_pointer = pointer; }
-    QWidget* owner() const override { return nullptr; }
+    QObject* owner() const override { return nullptr; }
 
 private:
     QString m_from, m_to, m_start, m_end, m_status, m_target, m_title;

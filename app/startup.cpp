@@ -1,4 +1,6 @@
 #include "app/startup.h"
+#include "cli/unattended.h"
+#include "platform/drives.h"
 #include "platform/regional.h"
 
 #include <QCommandLineParser>
@@ -21,8 +23,17 @@ const char* const HelpText =
     "com pelivor-instalar e inicie-o pelo lançador dessa pasta.\n"
     "\n"
     "Opções:\n"
+    "  --copiar-para DESTINO, --destino DESTINO\n"
+    "                 copia sem janela para DESTINO, uma pasta com letra de\n"
+    "                 unidade ('E:\\BACKUP') ou do sistema ('/mnt/nas/backup'),\n"
+    "                 e sai; os textos da janela vão para o terminal\n"
+    "  --unidades     mostra as letras de unidade e as pastas que elas nomeiam\n"
     "  -h, --help     mostra esta ajuda e sai\n"
-    "  -v, --version  mostra a versão e sai\n";
+    "  -v, --version  mostra a versão e sai\n"
+    "\n"
+    "Saída de --copiar-para: 0 cópia atualizada; o número do erro informado\n"
+    "(61 disco cheio, 70 permissão negada, ...); 3 cópia recusada; 4 cópia\n"
+    "interrompida (SIGINT, SIGTERM); 5 outra cópia desta pasta em andamento.\n";
 
 int refuse(const QString& what) {
     std::fprintf(stderr, "pelivor: %s (veja pelivor --help)\n", qPrintable(what));
@@ -67,6 +78,19 @@ void holdMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         {type, context.file, context.line, context.function, context.category, text});
 }
 
+int copyWithoutWindow(const QString& argument) {
+    const QString destination = cli::destinationText(argument);
+    if (destination.isEmpty())
+        return refuse(QStringLiteral("destino sem letra de unidade: %1").arg(argument));
+    // No window system: the event loop of the application object carries
+    // the stop signals, as it carries ESC in the window.
+    static int argc = 1;
+    static char name[] = "pelivor";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    return cli::runUnattended(destination);
+}
+
 } // namespace
 
 std::optional<int> runCommandLine(const QStringList& arguments) {
@@ -75,7 +99,10 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
     // translations are.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
-    parser.addOptions({help, version});
+    const QCommandLineOption copyTo({QStringLiteral("copiar-para"), QStringLiteral("destino")},
+                                    QString(), QStringLiteral("DESTINO"));
+    const QCommandLineOption drives(QStringLiteral("unidades"), QString());
+    parser.addOptions({help, version, copyTo, drives});
     if (!parser.parse(arguments)) {
         const QString name = parser.unknownOptionNames().value(0);
         if (name.isEmpty()) // a value given to an option that takes none
@@ -95,6 +122,13 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
     if (!parser.positionalArguments().isEmpty())
         return refuse(
             QStringLiteral("argumento inesperado: %1").arg(parser.positionalArguments().first()));
+    if (parser.isSet(drives)) {
+        for (const platform::Drive& d : platform::DriveTable::current().drives())
+            std::printf("%s:\t%s\n", qPrintable(QString(d.letter)), d.hostRoot.c_str());
+        return 0;
+    }
+    if (parser.isSet(copyTo))
+        return copyWithoutWindow(parser.value(copyTo));
     return std::nullopt;
 }
 

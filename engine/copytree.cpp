@@ -150,8 +150,10 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const
     };
     const auto copy = [&] {
         try {
-            if (copyBySize(from, sourceDir, destDir, hostName, run))
+            if (copyBySize(from, sourceDir, destDir, hostName, run)) {
                 failure = {};
+                w.fileCopied();
+            }
         } catch (const Failure& f) {
             if (f.number != ErrFileNotFound)
                 failure = Err();

@@ -45,6 +45,8 @@ public:
     virtual void setCaption(const QString& caption) = 0;      // the window title
     virtual void setLblCopyInfo1Flood(int16_t percent) = 0;   // the progress panel
     virtual void setMousePointer(int pointer) = 0;            // 0 default, 11 hourglass
+    // A file has reached the destination; the command line counts them.
+    virtual void fileCopied() {}
     // Owner of the Copy command's message boxes.
     virtual QObject* owner() const = 0;
 

@@ -1,0 +1,65 @@
+#pragma once
+// The window model of a run without a window: what the operator would have
+// seen, on the terminal. Status texts go to standard output, message boxes
+// to standard error; on a terminal a progress line is redrawn in place, on a
+// pipe or in a journal only plain lines are written, rate-limited.
+
+#include "engine/jobstate.h"
+
+#include <QElapsedTimer>
+#include <cstdio>
+
+namespace cli {
+
+class TerminalWindow : public TRAVO1::WindowModel {
+public:
+    TerminalWindow(const QString& from, const QString& to, std::FILE* out, std::FILE* err);
+
+    QString txtFrom() const override { return m_from; }
+    QString txtTo() const override { return m_to; }
+    QString txtPattern() const override { return QString(); } // every file
+    int16_t chkRecourse() const override { return 1; }        // with the subfolders
+
+    void setLblHoraIni(const QString& caption) override { line(m_out, caption); }
+    void setLblHoraFin(const QString& caption) override { line(m_out, caption); }
+    void setLblCopyInfo(const QString& caption) override;
+    QString lblCopyInfo() const override { return m_status; }
+    void fileCopied() override { ++m_copied; }
+
+    // What only a window shows.
+    void setCmdCopyEnabled(bool) override {}
+    void setLabel12Visible(bool) override {}
+    void repaintLblCopyInfo() override {}
+    void setLblCopyInfo2(const QString&) override {}
+    void setCaption(const QString&) override {}
+    void setLblCopyInfo1Flood(int16_t) override {}
+    void setMousePointer(int) override {}
+    QObject* owner() const override { return nullptr; }
+
+    // A message box as one line on standard error.
+    void message(const QString& text);
+    // A large file's progress, on a terminal.
+    void largeCopy(const QString& name, int percent);
+    // The status line's last text, last of all.
+    void finish();
+
+private:
+    void line(std::FILE* stream, const QString& text);
+    void drawProgress(const QString& current);
+    void clearProgress();
+
+    QString m_from, m_to, m_status;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_terminal;       // standard output is a terminal: the progress line
+    bool m_drawn = false;  // the progress line is on the screen
+    int64_t m_seen = 0;    // files the run looked at
+    int64_t m_copied = 0;  // and those it copied
+    QElapsedTimer m_shown; // since the last progress was written
+};
+
+// Makes the engine's message boxes and large-copy windows those of `window`.
+// A large copy is cancelled once `stopRequested` says so.
+void installTerminalServices(TerminalWindow& window, bool (*stopRequested)());
+
+} // namespace cli

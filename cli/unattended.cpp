@@ -1,0 +1,103 @@
+#include "cli/unattended.h"
+#include "cli/terminal.h"
+#include "engine/copycommand.h"
+#include "platform/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace cli {
+
+using namespace platform;
+
+namespace {
+
+// SIGINT and SIGTERM act as ESC: the handler only wakes the event loop,
+// which sets the stop request between two files, where ESC would.
+int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t signalled = 0;
+
+void onSignal(int) {
+    signalled = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+bool stopSignalled() {
+    return signalled != 0;
+}
+
+void catchStopSignals(QSocketNotifier*& notifier) {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        TRAVO1::StopFlag = 1;
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int exitStatus(const TRAVO1::CopyOutcome& outcome) {
+    using TRAVO1::RunEnd;
+    switch (outcome.end) {
+    case RunEnd::Completed:
+        return 0;
+    case RunEnd::Reported:
+        return outcome.error > 0 && outcome.error < 256 ? outcome.error : ExitUnfinished;
+    case RunEnd::Refused:
+        return ExitRefused;
+    case RunEnd::Busy:
+        return ExitBusy;
+    case RunEnd::Stopped:
+        return ExitStopped;
+    case RunEnd::Unfinished:
+        break;
+    }
+    return ExitUnfinished;
+}
+
+} // namespace
+
+QString destinationText(const QString& argument) {
+    if (!argument.startsWith(QLatin1Char('/'))) {
+        // As the directory list gives a folder: no "\" at its end but at a root.
+        QString text = argument;
+        while (text.size() > 3 && text.endsWith(QLatin1Char('\\')))
+            text.chop(1);
+        return text;
+    }
+    const QString drivePath = DriveTable::current().toDrivePath(
+        QFile::encodeName(QDir::cleanPath(argument)).toStdString());
+    return drivePath.startsWith(QLatin1Char('\\')) ? QString() : drivePath;
+}
+
+int runUnattended(const QString& destination) {
+    QSocketNotifier* notifier = nullptr;
+    catchStopSignals(notifier);
+    TerminalWindow window(programFolder(), destination, stdout, stderr);
+    installTerminalServices(window, stopSignalled);
+
+    int status = ExitRefused;
+    if (TRAVO1::StartAllowed(currentDirectory())) {
+        status = exitStatus(TRAVO1::cmdCopy_Click(window));
+        window.finish();
+        if (status == ExitStopped)
+            std::puts("Cópia interrompida.");
+    }
+    delete notifier;
+    return status;
+}
+
+} // namespace cli

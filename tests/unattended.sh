@@ -1,0 +1,182 @@
+#!/bin/sh
+# The copy without a window, through the real program and no display: each
+# exit status, what reaches the terminal, and what reaches the destination.
+#   unattended.sh <pelivor>
+# Rows that need a mount (a full disk, a read-only disk) are skipped where
+# mounting is not allowed; the rest always run.
+set -eu
+program=$1
+work=$(mktemp -d)
+holder=""
+cleanup() {
+    [ -z "$holder" ] || kill "$holder" 2>/dev/null || true
+    for m in "$work/full" "$work/ro"; do
+        ! mountpoint -q "$m" 2>/dev/null || umount "$m"
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+    echo "FALHA: $*"
+    sed 's/^/    saída: /' "$work/out"
+    sed 's/^/    erro:  /' "$work/err"
+    failures=$((failures + 1))
+}
+
+# An application folder with the program in it, and an empty destination.
+setup() {
+    rm -rf "$work/P" "$work/D"
+    mkdir -p "$work/P/sub" "$work/D"
+    cp "$program" "$work/P/pelivor"
+    printf a >"$work/P/a.txt"
+    printf b >"$work/P/sub/b.txt"
+}
+
+# pelivor ARGS...: run from the application folder; $status, $work/out, $work/err.
+pelivor() {
+    status=0
+    (cd "$work/P" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ./pelivor "$@") \
+        >"$work/out" 2>"$work/err" || status=$?
+}
+
+# The host folder as a drive text: the root is C:.
+drive() {
+    printf 'C:%s' "$1" | tr / '\\'
+}
+
+records() {
+    grep -c "	" "$work/P/Log.txt" 2>/dev/null || echo 0
+}
+
+# A completed run, by host folder and by drive text: every file at the
+# destination, the end texts last on standard output, nothing on standard
+# error, one record, no control character in a pipe.
+for form in host drive; do
+    setup
+    to=$work/D
+    [ "$form" = host ] || to=$(drive "$work/D")
+    pelivor --copiar-para "$to"
+    copy=$work/D$work/P
+    if [ "$status" != 0 ] || [ -s "$work/err" ] ||
+        ! tail -n 1 "$work/out" | grep -q "^Cópia Atualizada - " ||
+        ! diff -r -x Log.txt -x .pelivor.lock "$work/P" "$copy" >/dev/null ||
+        [ "$(grep -c 'Cópia Atualizada - ' "$work/P/Log.txt")" != 1 ] ||
+        grep -q "$(printf '[\r\033]')" "$work/out"; then
+        fail "cópia completa ($form): saiu com $status"
+    fi
+done
+
+# Refusals and reported errors: status, the box as one line on standard
+# error, nothing made at the destination.
+setup
+expect() {
+    expected=$1
+    words=$2
+    shift 2
+    before=$(records)
+    pelivor "$@"
+    if [ "$status" != "$expected" ] || ! grep -q "$words" "$work/err" ||
+        [ -n "$(ls -A "$work/D")" ]; then
+        fail "pelivor $*: saiu com $status (esperado $expected, \"$words\")"
+    fi
+    # A refusal writes no record; a reported error writes one.
+    after=$(records)
+    if [ "$expected" -gt 5 ] && [ "$after" = "$before" ]; then
+        fail "pelivor $*: erro $expected sem registro em Log.txt"
+    elif [ "$expected" -le 5 ] && [ "$after" != "$before" ]; then
+        fail "pelivor $*: recusa com registro em Log.txt"
+    fi
+}
+expect 3 "^Cópia de Arquivo.: Destino dos Arquivos Inválido: C:" --destino 'C:\'
+expect 3 "^Cópia de Arquivo.: A Origem e Destino dos Arquivos selecionados são iguais" \
+    --destino "$work/P"
+expect 3 "^Cópia de Arquivo.: O Destino dos Arquivos está dentro da Origem" --destino "$work/P/sub"
+expect 76 "^Erro de Cópia: Diretório de destino inexistente! (erro 76)" --destino "$work/NAO"
+[ "$(tail -n 1 "$work/out")" = "Erro na execução da cópia. 76" ] || fail "texto final do erro 76"
+expect 2 "destino sem letra de unidade\|linha de comando inválida" --destino
+[ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a linha de comando inválida"
+
+# Another run of the same folder holds the lock: status 5 and one line.
+flock "$work/P/.pelivor.lock" sleep 60 &
+holder=$!
+for _ in $(seq 50); do
+    flock -n "$work/P/.pelivor.lock" true || break
+    sleep 0.1
+done
+expect 5 "^Cópia de Arquivo.: Já há uma cópia desta pasta em andamento" --destino "$work/D"
+[ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a cópia em andamento"
+kill "$holder"
+holder=""
+
+# Started from a folder whose name holds "\": it has no drive path.
+mkdir -p "$work/a\\b"
+cp "$program" "$work/a\\b/pelivor"
+status=0
+(cd "$work/a\\b" && env -u DISPLAY ./pelivor --destino "$work/D") >"$work/out" 2>"$work/err" ||
+    status=$?
+[ "$status" = 3 ] && grep -q "^Mapeamento incorreto.: Execute somente em unidade mapeada." \
+    "$work/err" || fail "início numa pasta sem letra: saiu com $status"
+
+# A full disk and a write-protected one report their numbers. The program
+# itself is larger than the full disk.
+mkdir -p "$work/full" "$work/ro"
+if mount -t tmpfs -o size=1m tmpfs "$work/full" 2>/dev/null; then
+    setup
+    pelivor --destino "$work/full"
+    [ "$status" = 61 ] && grep -q "(erro 61)" "$work/err" || fail "disco cheio: saiu com $status"
+    umount "$work/full"
+    if mount -t tmpfs -o size=1m,ro tmpfs "$work/ro" 2>/dev/null; then
+        pelivor --destino "$work/ro"
+        [ "$status" = 70 ] || fail "disco protegido: saiu com $status"
+        umount "$work/ro"
+    fi
+else
+    echo "SKIP: sem montagem de tmpfs, as linhas de disco cheio e protegido não rodaram"
+fi
+
+# SIGTERM in the middle of a large copy: status 4, neither the file nor its
+# temporary copy at the destination, no record of a completed run. The
+# program is frozen as soon as the temporary file shows, so the signal
+# lands before the copy can end; a machine too fast for that gets a larger
+# file.
+caught=no
+for mib in 256 1024; do
+    setup
+    head -c "${mib}M" /dev/urandom >"$work/P/big.bin"
+    (cd "$work/P" && exec env -u DISPLAY ./pelivor --destino "$work/D") \
+        >"$work/out" 2>"$work/err" &
+    pid=$!
+    for _ in $(seq 2000); do
+        [ -z "$(find "$work/D" -name '.pelivor-*.tmp' 2>/dev/null)" ] || break
+        sleep 0.005
+    done
+    kill -STOP "$pid"
+    kill -TERM "$pid"
+    kill -CONT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" = 0 ] && continue # the copy was over first
+    caught=yes
+    if [ "$status" != 4 ] || [ -n "$(find "$work/D" -name 'big.bin' -o -name '.pelivor-*')" ] ||
+        grep -q "Cópia Atualizada" "$work/P/Log.txt" 2>/dev/null ||
+        [ "$(tail -n 1 "$work/out")" != "Cópia interrompida." ]; then
+        fail "SIGTERM numa cópia grande: saiu com $status"
+    fi
+    break
+done
+[ "$caught" = yes ] || fail "SIGTERM: a cópia grande terminou antes do sinal duas vezes"
+rm -f "$work/P/big.bin"
+
+# On a terminal: the progress line redrawn in place, then the end texts.
+setup
+status=0
+(cd "$work/P" && exec env -u DISPLAY script -qec "./pelivor --destino '$work/D'" /dev/null) \
+    >"$work/out" 2>"$work/err" || status=$?
+if [ "$status" != 0 ] || ! grep -q "$(printf '\r\033\\[K')[0-9]* arquivos vistos, [0-9]* copiados: " \
+    "$work/out" || ! grep -q "Cópia Atualizada - " "$work/out"; then
+    fail "no terminal: saiu com $status"
+fi
+
+[ "$failures" = 0 ] || exit 1
+echo "cópia sem janela: ok"

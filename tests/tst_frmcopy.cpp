@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
@@ -421,6 +422,64 @@ private Q_SLOTS:
         QCOMPARE(t.drives.logRecords(), 1);
         QVERIFY(t.boxes.boxes.empty());
         QCOMPARE(mousePointer(), 0);
+    }
+
+    void commandLineRunIsAWindowRun() {
+        // One case twice, on the host's own drives: a click on "Copiar" in
+        // the window, and the program started with --copiar-para, each from
+        // its own application folder. The copies and the log records are the
+        // same but for the folder's name and the times.
+        QTemporaryDir root;
+        const auto drivePath = [](const QString& host) {
+            return DriveTable::current().toDrivePath(QFile::encodeName(host).toStdString());
+        };
+        for (const QString& run : {u"W"_s, u"L"_s}) {
+            const QString program = root.path() + u'/' + run + u"/PROG"_s;
+            writeFile(program + u"/cad.dat"_s, "cad");
+            writeFile(program + u"/SUB/mov.dat"_s, "mov");
+            writeFile(program + u"/.oculto"_s, "hidden");
+            QVERIFY(QFile::copy(QStringLiteral(PELIVOR_PROGRAM), program + u"/pelivor"_s));
+            QVERIFY(QDir().mkpath(root.path() + u'/' + run + u"/BACKUP"_s));
+        }
+        const QString w = root.path() + u"/W"_s, l = root.path() + u"/L"_s;
+        {
+            BoxRecorder boxes;
+            const QString saved = QDir::currentPath();
+            DriveTable::reset();
+            setProgramFolder(drivePath(w + u"/PROG"_s));
+            QDir::setCurrent(w + u"/PROG"_s);
+            Frm_Copy form;
+            form.Form_Load();
+            form.ui.Drive2->setDrive(drivePath(w));
+            form.ui.Dir2->setPath(drivePath(w + u"/BACKUP"_s));
+            form.ui.cmdCopy->click();
+            QDir::setCurrent(saved);
+            setProgramFolder(QString());
+            QVERIFY(boxes.boxes.empty());
+        }
+        QProcess cli;
+        cli.setWorkingDirectory(l + u"/PROG"_s);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        cli.setProcessEnvironment(env);
+        cli.start(l + u"/PROG/pelivor"_s, {u"--copiar-para"_s, drivePath(l + u"/BACKUP"_s)});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitCode(), 0);
+
+        QCOMPARE(tree(l + u"/BACKUP"_s + l + u"/PROG"_s), tree(w + u"/BACKUP"_s + w + u"/PROG"_s));
+        QCOMPARE(tree(w + u"/BACKUP"_s + w + u"/PROG"_s),
+                 (QStringList{u"SUB/"_s, u"SUB/mov.dat=mov"_s, u"cad.dat=cad"_s,
+                              u"pelivor=<%1>"_s.arg(QFileInfo(l + u"/PROG/pelivor"_s).size())}));
+        const auto records = [&](const QString& folder) {
+            static const QRegularExpression times(
+                u"\\d\\d/\\d\\d/\\d{4}( \\d\\d:\\d\\d:\\d\\d)?"_s);
+            return QString::fromLocal8Bit(readFile(folder + u"/PROG/Log.txt"_s))
+                .replace(times, u"<data>"_s)
+                .replace(drivePath(folder), u"<pasta>"_s);
+        };
+        QCOMPARE(records(l), records(w));
+        QCOMPARE(records(w).count(u"Cópia Atualizada - <data>\t<pasta>\\BACKUP\t 0 \t<data>"_s), 1);
     }
 
     void driveChangeDuringRun() {

@@ -1,15 +1,19 @@
 // pelivor-instalar: places the program into an application folder with a
-// desktop launcher for that folder, or takes both away again.
+// desktop launcher for that folder, or takes both away again; with
+// --agendar, also a nightly copy of the folder as a systemd user timer.
 //   pelivor-instalar [--sistema] [--modelo ARQUIVO] PASTA
+//   pelivor-instalar --agendar DESTINO HH:MM [--modelo ARQUIVO] PASTA
 //   pelivor-instalar --remover [--sistema] PASTA
 // Exit status: 0 done, 1 failed, 2 folder or options refused.
 
 #include "installer/placing.h"
+#include "installer/schedule.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <cstdio>
@@ -32,13 +36,19 @@ void printHelp() {
     const QString text =
         QStringLiteral(
             "Uso: pelivor-instalar [opções] PASTA\n"
+            "     pelivor-instalar --agendar DESTINO HH:MM [opções] PASTA\n"
             "\n"
             "Coloca o Pelivor na pasta de um aplicativo, cujos dados ele copia, e cria\n"
             "no menu de aplicativos um lançador para essa pasta, \"Cópia de Segurança –\n"
             "NOME\". Uma cópia colocada antes é substituída, se não estiver em execução.\n"
             "\n"
             "Opções:\n"
-            "  --remover        remove o programa da PASTA e o seu lançador\n"
+            "  --agendar DESTINO HH:MM\n"
+            "                   também copia a PASTA para DESTINO todo dia às HH:MM,\n"
+            "                   sem janela (pelivor --copiar-para DESTINO), por um\n"
+            "                   temporizador do systemd do usuário\n"
+            "  --remover        remove o programa da PASTA, o seu lançador e o seu\n"
+            "                   agendamento\n"
             "  --sistema        lançador para todos os usuários (como root), em\n"
             "                   /usr/local/share/applications\n"
             "  --modelo ARQUIVO o programa a copiar (padrão: %1)\n"
@@ -69,6 +79,71 @@ int refuseRunning(const QString& program) {
                QStringLiteral("o programa %1 está em execução (processo %2): feche-o e repita")
                    .arg(program)
                    .arg(pid));
+}
+
+QString unitFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/systemd/user");
+}
+
+// systemctl --user with these arguments; false when it is missing or fails,
+// as where no user service manager runs, with its complaint in `error`.
+bool systemctl(const QStringList& arguments, QString* error = nullptr) {
+    QProcess p;
+    p.start(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + arguments);
+    const bool done =
+        p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!done && error) {
+        *error = QString::fromLocal8Bit(p.readAllStandardError()).section(u'\n', 0, 0).trimmed();
+        if (error->isEmpty())
+            *error = p.errorString();
+    }
+    return done;
+}
+
+int schedule(const QString& given, const QString& destination, int hour, int minute) {
+    const QString folder = QFileInfo(given).canonicalFilePath();
+    const Schedule units = nightlySchedule(folder, destination, hour, minute);
+    const QString folderOfUnits = unitFolder();
+    for (const auto& [file, text] :
+         {std::pair{units.service, units.serviceText}, std::pair{units.timer, units.timerText}}) {
+        QSaveFile unit(folderOfUnits + QLatin1Char('/') + file);
+        if (!QDir().mkpath(folderOfUnits) || !unit.open(QIODevice::WriteOnly) ||
+            unit.write(text) < 0 || !unit.commit())
+            return say(Failed, QStringLiteral("não foi possível gravar %1").arg(unit.fileName()));
+        say(0, QStringLiteral("Agendamento: %1").arg(unit.fileName()));
+    }
+    QString error;
+    if (systemctl({QStringLiteral("daemon-reload")}, &error) &&
+        systemctl({QStringLiteral("enable"), QStringLiteral("--now"), units.timer}, &error))
+        return say(0, QStringLiteral("Cópia agendada todo dia às %1:%2; situação: systemctl "
+                                     "--user status %3")
+                          .arg(hour, 2, 10, QLatin1Char('0'))
+                          .arg(minute, 2, 10, QLatin1Char('0'))
+                          .arg(units.service));
+    return say(0, QStringLiteral("O gerenciador de serviços do usuário não respondeu (%1): ative "
+                                 "depois com systemctl --user daemon-reload && systemctl --user "
+                                 "enable --now %2")
+                      .arg(error, units.timer));
+}
+
+// The schedule of a folder, if it has one: stopped, then its units removed.
+int unschedule(const QString& folder, bool& removed) {
+    const Schedule units = nightlySchedule(folder, QString(), 0, 0);
+    const QString timer = unitFolder() + QLatin1Char('/') + units.timer;
+    if (QFileInfo::exists(timer))
+        systemctl({QStringLiteral("disable"), QStringLiteral("--now"), units.timer});
+    for (const QString& file : {timer, unitFolder() + QLatin1Char('/') + units.service}) {
+        if (!QFileInfo::exists(file))
+            continue;
+        if (!QFile::remove(file))
+            return say(Failed, QStringLiteral("não foi possível remover %1").arg(file));
+        say(0, QStringLiteral("Removido: %1").arg(file));
+        removed = true;
+    }
+    if (removed)
+        systemctl({QStringLiteral("daemon-reload")});
+    return 0;
 }
 
 QString launcherFolder(bool system) {
@@ -135,6 +210,8 @@ int remove(const QString& given, const QString& launchers) {
         say(0, QStringLiteral("Removido: %1").arg(launcher));
         removed = true;
     }
+    if (const int status = unschedule(folder, removed))
+        return status;
     if (!removed)
         say(0, QStringLiteral("Nada a remover para %1").arg(folder));
     return 0;
@@ -158,13 +235,15 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption system(QStringLiteral("sistema"), QString());
     const QCommandLineOption templateOption(QStringLiteral("modelo"), QString(),
                                             QStringLiteral("ARQUIVO"));
-    parser.addOptions({help, version, removing, system, templateOption});
+    const QCommandLineOption scheduling(QStringLiteral("agendar"), QString(),
+                                        QStringLiteral("DESTINO"));
+    parser.addOptions({help, version, removing, system, templateOption, scheduling});
     const QString seeHelp = QStringLiteral(" (veja pelivor-instalar --help)");
     if (!parser.parse(QCoreApplication::arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
         return say(Refused,
                    (unknown.isEmpty()
-                        ? QStringLiteral("falta o ARQUIVO de --modelo")
+                        ? QStringLiteral("falta o valor de --modelo ou --agendar")
                         : QStringLiteral("opção desconhecida: --%1").arg(unknown.first())) +
                        seeHelp);
     }
@@ -176,7 +255,20 @@ int main(int argc, char* argv[]) {
         std::puts("pelivor-instalar " PELIVOR_VERSION);
         return 0;
     }
-    const QStringList folders = parser.positionalArguments();
+    QStringList folders = parser.positionalArguments();
+    int hour = 0, minute = 0;
+    if (parser.isSet(scheduling)) {
+        if (parser.isSet(removing) || parser.isSet(system))
+            return say(Refused, QStringLiteral("--agendar agenda a cópia do usuário: use-o sem "
+                                               "--remover e sem --sistema") +
+                                    seeHelp);
+        if (folders.isEmpty() || !parseTime(folders.takeFirst(), hour, minute))
+            return say(Refused, QStringLiteral("--agendar DESTINO pede a hora, HH:MM, antes da "
+                                               "PASTA") +
+                                    seeHelp);
+        if (parser.value(scheduling).isEmpty())
+            return say(Refused, QStringLiteral("falta o DESTINO de --agendar") + seeHelp);
+    }
     if (folders.size() != 1)
         return say(Refused, (folders.isEmpty() ? QStringLiteral("falta a PASTA")
                                                : QStringLiteral("uma PASTA por vez")) +
@@ -191,7 +283,9 @@ int main(int argc, char* argv[]) {
     const QString templateFile =
         parser.isSet(templateOption) ? parser.value(templateOption) : defaultTemplate();
     const int status = place(folders.first(), templateFile, launchers);
-    if (status == 0 && !parser.isSet(system) && ::geteuid() == 0)
+    if (status == 0 && !parser.isSet(system) && ::geteuid() == 0 && !parser.isSet(scheduling))
         say(0, QStringLiteral("Esse lançador é só do root; --sistema o cria para todos."));
+    if (status == 0 && parser.isSet(scheduling))
+        return schedule(folders.first(), parser.value(scheduling), hour, minute);
     return status;
 }

@@ -177,18 +177,54 @@ else
     echo "SKIP: --sistema: sem espaço de montagem próprio (unshare -m)"
 fi
 
+# A nightly copy: a user service that runs the placed program without a
+# window in its folder, and a timer for every day at the time given. No user
+# service manager is reached here, so the command says how to switch it on.
+export XDG_CONFIG_HOME="$work/config"
+units="$XDG_CONFIG_HOME/systemd/user"
+unset XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS
+if run 0 --agendar 'E:\BACKUP' 2:05 --modelo "$true_program" "$app"; then
+    service=$(ls "$units"/pelivor-APP-*.service)
+    timer=$(ls "$units"/pelivor-APP-*.timer)
+    for line in "WorkingDirectory=$app" "ExecStart=\"$app/pelivor\" --copiar-para \"E:\\\\BACKUP\"" \
+        "Type=oneshot"; do
+        grep -qxF "$line" "$service" || fail "falta no serviço: $line"
+    done
+    for line in "OnCalendar=*-*-* 02:05:00" "Persistent=true" "WantedBy=timers.target"; do
+        grep -qxF "$line" "$timer" || fail "falta no temporizador: $line"
+    done
+    grep -q "systemctl --user enable --now pelivor-APP-" "$work/out" ||
+        fail "--agendar sem gerenciador não diz como ativar: $(cat "$work/out")"
+    if command -v systemd-analyze >/dev/null; then
+        systemd-analyze verify --man=no "$service" "$timer" || fail "unidades inválidas"
+    else
+        echo "SKIP: sem systemd-analyze, as unidades não foram verificadas"
+    fi
+fi
+# The odd folder's name reaches the program as it is: quotes and "\"
+# escaped, "%" and "$" doubled.
+if run 0 --agendar '/mnt/nas/cópias' 23:59 --modelo "$true_program" "$odd"; then
+    grep -qxF "ExecStart=\"$work/Loja d'Água \$\$1 \\\"x\\\" %%u \`y\`/pelivor\" --copiar-para \"/mnt/nas/cópias\"" \
+        "$units"/pelivor-Loja_*.service || fail "ExecStart da pasta de nome difícil"
+fi
+refused 2 "HH:MM" --agendar 'E:\BACKUP' 24:00 "$app"
+refused 2 "HH:MM" --agendar 'E:\BACKUP' "$app"
+refused 2 "sem --remover" --agendar 'E:\BACKUP' 02:00 --remover "$app"
+
 # Removing takes the program and the launcher, never the folder's data; a
 # second time, or for a folder already gone, is no failure.
 echo dados >"$app/Log.txt"
 if run 0 --remover "$app"; then
     [ ! -e "$app/pelivor" ] || fail "--remover deixou o programa"
     [ -z "$(launcher_of APP)" ] || fail "--remover deixou o lançador"
+    [ -z "$(ls "$units"/pelivor-APP-* 2>/dev/null)" ] || fail "--remover deixou o agendamento"
     [ -f "$app/Log.txt" ] || fail "--remover apagou Log.txt"
 fi
 run 0 --remover "$app" && grep -q "Nada a remover" "$work/out" || fail "segundo --remover"
 rm -r "$odd"
-run 0 --remover "$odd" && [ -z "$(launcher_of 'Loja_d__gua__1__x___u__y_')" ] ||
-    fail "--remover de uma pasta que não existe mais deixou o lançador"
+run 0 --remover "$odd" && [ -z "$(launcher_of 'Loja_d__gua__1__x___u__y_')" ] &&
+    [ -z "$(ls "$units" 2>/dev/null)" ] ||
+    fail "--remover de uma pasta que não existe mais deixou o lançador ou o agendamento"
 
 [ "$failures" = 0 ] || exit 1
-echo "pelivor-instalar: colocar, lançador, substituir, recusar, remover: ok"
+echo "pelivor-instalar: colocar, lançador, agendar, substituir, recusar, remover: ok"

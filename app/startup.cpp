@@ -79,6 +79,8 @@ void holdMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 }
 
 int copyWithoutWindow(const QString& argument) {
+    if (argument.isEmpty())
+        return refuse(QStringLiteral("falta o DESTINO"));
     const QString destination = cli::destinationText(argument);
     if (destination.isEmpty())
         return refuse(QStringLiteral("destino sem letra de unidade: %1").arg(argument));

@@ -94,7 +94,8 @@ expect 3 "^Cópia de Arquivo.: A Origem e Destino dos Arquivos selecionados são
 expect 3 "^Cópia de Arquivo.: O Destino dos Arquivos está dentro da Origem" --destino "$work/P/sub"
 expect 76 "^Erro de Cópia: Diretório de destino inexistente! (erro 76)" --destino "$work/NAO"
 [ "$(tail -n 1 "$work/out")" = "Erro na execução da cópia. 76" ] || fail "texto final do erro 76"
-expect 2 "destino sem letra de unidade\|linha de comando inválida" --destino
+expect 2 "linha de comando inválida" --destino
+expect 2 "falta o DESTINO" --destino ''
 [ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a linha de comando inválida"
 
 # Another run of the same folder holds the lock: status 5 and one line.

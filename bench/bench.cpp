@@ -120,7 +120,7 @@ void Bench::main() {
         m_scenarios[OnePercent].written = touchOnePercent(m_o.shape, tree, r);
         round(OnePercent, r, tree, treeCopy);
     }
-    for (int r = 0; r < m_o.runs && wanted(Large); ++r) {
+    for (int r = 0; r < m_o.runs && wanted(Large) && m_o.shape.large > 0; ++r) {
         clear("-LARGE");
         round(Large, r, large, [&](const Peer& peer) { return destination(peer, "-LARGE"); });
     }

@@ -49,6 +49,22 @@ QString drivePath(const std::string& hostPath) {
 
 } // namespace
 
+void resetPeakMemory() {
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+int64_t peakMemory() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
 std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const QString& to) {
     return std::make_unique<HeadlessWindow>(from, to);
 }
@@ -94,6 +110,16 @@ Peer commandPeer(const QString& name, const QString& program, const QStringList&
             process.exitCode() != 0)
             throw std::runtime_error(program.toStdString() +
                                      " failed: " + process.errorString().toStdString());
+    };
+    return peer;
+}
+
+Peer floorPeer(const QString& name, FloorKind kind) {
+    Peer peer;
+    peer.name = name;
+    peer.verified = true;
+    peer.copy = [kind](const std::string& source, const std::string& destination) {
+        floorCopy(source, destination, kind);
     };
     return peer;
 }

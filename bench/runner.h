@@ -3,9 +3,11 @@
 // folder into a destination folder, the copy landing in
 // destination/<source's name>, as `cp -r` and `rsync -r` place it.
 
+#include "bench/floor.h"
 #include "engine/jobstate.h"
 
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +24,11 @@ struct Peer {
     bool verified = false;  // its destination is compared with the source after each run
     bool inProcess = false; // its peak resident memory is the benchmark's own
 };
+
+// The peak resident memory since the last reset, in bytes; 0 where the
+// kernel does not tell it. Pelivor runs in this process, so this is its own.
+void resetPeakMemory();
+int64_t peakMemory();
 
 // Makes the window a Pelivor run works through, with its source and
 // destination texts set to these drive paths.
@@ -43,6 +50,10 @@ Peer pelivorPeer(const QString& name, WindowFactory makeWindow);
 
 // An external command; the source and destination folders follow `arguments`.
 Peer commandPeer(const QString& name, const QString& program, const QStringList& arguments);
+
+// The floor (see floor.h) as a peer: "floor", "floorR" (safe), each also
+// with "+sync" (flushed), in the benchmark's own process.
+Peer floorPeer(const QString& name, FloorKind kind);
 
 // The same peer followed by `sync -f` on its destination, as Pelivor flushes
 // before it reports a completed run: "<name>+sync".

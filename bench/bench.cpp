@@ -1,0 +1,339 @@
+#include "bench/bench.h"
+
+#include "bench/mounts.h"
+
+#include <QTextStream>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+namespace bench {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double median(std::vector<double> s) {
+    std::sort(s.begin(), s.end());
+    const size_t n = s.size();
+    return n == 0 ? 0 : n % 2 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
+}
+
+struct Result {
+    std::vector<double> seconds; // one a round; every peer runs once a round
+    int64_t peak = 0;
+};
+
+struct Scenario {
+    QString title;
+    Amount walked;                  // files the tools look at
+    Amount written;                 // files and bytes they must copy
+    std::map<QString, Result> runs; // by peer
+};
+
+enum ScenarioId { FullCopy, NoOp, OnePercent, Large, SecondNoOp, ScenarioCount };
+
+// Pelivor's time over the peer's, one figure a round, so that a round in
+// which the disk was busy for everyone weighs as little as a quiet one.
+struct Ratio {
+    double ofMedians = 0, low = 0, high = 0;
+};
+
+Ratio ratio(const Result& ours, const Result& theirs) {
+    Ratio r;
+    r.ofMedians = median(ours.seconds) / median(theirs.seconds);
+    r.low = 1e300;
+    for (size_t i = 0; i < std::min(ours.seconds.size(), theirs.seconds.size()); ++i) {
+        const double x = ours.seconds[i] / theirs.seconds[i];
+        r.low = std::min(r.low, x);
+        r.high = std::max(r.high, x);
+    }
+    return r;
+}
+
+class Bench {
+public:
+    Bench(const BenchOptions& options, const std::vector<Peer>& peers)
+        : m_o(options), m_peers(peers), m_seen(options.work / "dst"),
+          m_real(options.latencyMs > 0 ? options.work / "dst-real" : m_seen) {}
+    void main();
+
+private:
+    using Destination = std::function<fs::path(const Peer&)>;
+    bool wanted(ScenarioId s) const {
+        return s == FullCopy || m_o.scenarios.isEmpty() ||
+               m_o.scenarios.contains(QString::number(int(s) + 1));
+    }
+    fs::path destination(const Peer& peer, const char* what) const {
+        return m_seen / (peer.name.toUpper().toStdString() + what);
+    }
+    // Where a destination's files really are: below latencyfs's backing
+    // folder, so that checking and clearing them costs no round trips.
+    fs::path real(const fs::path& seen) const { return m_real / seen.lexically_relative(m_seen); }
+    void clear(const char* what);
+    void settle() const;
+    void round(ScenarioId id, int r, const fs::path& source, const Destination& destination);
+    void run(ScenarioId id, const Peer& peer, const fs::path& source, const fs::path& destination);
+    void secondTree(const fs::path& sources);
+    void print() const;
+    void printTargets(QTextStream& out) const;
+
+    const BenchOptions& m_o;
+    std::vector<Peer> m_peers;
+    const fs::path m_seen, m_real;
+    Scenario m_scenarios[ScenarioCount];
+};
+
+void Bench::main() {
+    const fs::path sources = m_o.work / "src", tree = sources / "TREE", large = sources / "LARGE";
+    fs::create_directories(m_real);
+    std::unique_ptr<Mount> share;
+    if (m_o.latencyMs > 0)
+        share = Mount::latency(m_real, m_seen, m_o.latencyMs);
+    installDrives((m_o.work / "c").string(), sources.string(), m_seen.string());
+
+    std::fprintf(stderr, "building the tree in %s\n", tree.c_str());
+    const TreeSizes sizes = buildTree(m_o.shape, tree, large);
+    const Amount all{sizes.small.files + sizes.large.files, sizes.small.bytes + sizes.large.bytes};
+    m_scenarios[FullCopy] = {QStringLiteral("full copy"), all, all, {}};
+    m_scenarios[NoOp] = {QStringLiteral("no-op rerun"), all, {}, {}};
+    m_scenarios[OnePercent] = {QStringLiteral("1% rerun"), all, {}, {}};
+    m_scenarios[Large] = {QStringLiteral("large files"), sizes.large, sizes.large, {}};
+    m_scenarios[SecondNoOp] = {
+        QStringLiteral("no-op rerun, %1 files").arg(m_o.secondFiles), {m_o.secondFiles, 0}, {}, {}};
+
+    const auto treeCopy = [&](const Peer& peer) { return destination(peer, "-TREE"); };
+    for (int r = 0; r < m_o.runs; ++r) {
+        clear("-TREE");
+        round(FullCopy, r, tree, treeCopy);
+    }
+    // The reruns work on the destinations of the last full copies.
+    for (int r = 0; r < m_o.runs && wanted(NoOp); ++r)
+        round(NoOp, r, tree, treeCopy);
+    for (int r = 0; r < m_o.runs && wanted(OnePercent); ++r) {
+        m_scenarios[OnePercent].written = touchOnePercent(m_o.shape, tree, r);
+        round(OnePercent, r, tree, treeCopy);
+    }
+    for (int r = 0; r < m_o.runs && wanted(Large) && m_o.shape.large > 0; ++r) {
+        clear("-LARGE");
+        round(Large, r, large, [&](const Peer& peer) { return destination(peer, "-LARGE"); });
+    }
+    if (m_o.secondFiles > 0 && wanted(SecondNoOp))
+        secondTree(sources);
+    print();
+}
+
+// Every peer's destination is cleared before any of the round's runs, and
+// the file system is given time to forget: it allocates new inodes around
+// the ones freed in the last seconds, which would weigh on whichever tool
+// came right after a removal.
+void Bench::clear(const char* what) {
+    for (const Peer& peer : m_peers) {
+        const fs::path d = real(destination(peer, what));
+        fs::remove_all(d);
+        fs::create_directories(d);
+    }
+    settle();
+}
+
+void Bench::settle() const {
+    ::sync();
+    // Through latencyfs the kernel keeps entries for a second: the removed
+    // ones must be forgotten before a tool looks at the folder again.
+    const double seconds = m_o.latencyMs > 0 ? std::max(m_o.settleSeconds, 2.0) : m_o.settleSeconds;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// Each round starts with the next peer, so that none always runs right after
+// the deletions, or right after a tool that left the disk busy.
+void Bench::round(ScenarioId id, int r, const fs::path& source, const Destination& destination) {
+    const size_t n = m_peers.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Peer& peer = m_peers[(i + size_t(r)) % n];
+        run(id, peer, source, destination(peer));
+    }
+}
+
+void Bench::run(ScenarioId id, const Peer& peer, const fs::path& source,
+                const fs::path& destination) {
+    Scenario& s = m_scenarios[id];
+    ::sync(); // earlier runs' write-back must not land on this one
+    if (peer.prepare)
+        peer.prepare(source.string(), destination.string());
+    if (peer.inProcess)
+        resetPeakMemory();
+    const auto start = std::chrono::steady_clock::now();
+    peer.copy(source.string(), destination.string());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    Result& r = s.runs[peer.name];
+    r.seconds.push_back(took.count());
+    if (peer.inProcess)
+        r.peak = std::max(r.peak, peakMemory());
+    if (peer.verified) {
+        const std::string difference = compareTrees(source, real(destination) / source.filename());
+        if (!difference.empty())
+            throw std::runtime_error(peer.name.toStdString() + " left a wrong copy in " +
+                                     difference);
+    }
+    std::fprintf(stderr, "  %-12s %-24s %8.3f s\n", qPrintable(peer.name), qPrintable(s.title),
+                 took.count());
+}
+
+// The no-op rerun again on a tree of many more files: Pelivor and the floor
+// only, their destinations made by the floor beforehand. The files are of
+// 1 KiB, since a no-op rerun reads none of them.
+void Bench::secondTree(const fs::path& sources) {
+    TreeShape shape = m_o.shape;
+    shape.files = m_o.secondFiles;
+    shape.folders = std::max(1, shape.files / 50);
+    shape.minBytes = shape.maxBytes = 1024;
+    shape.large = 0;
+    const fs::path tree = sources / "TREE2";
+    std::fprintf(stderr, "building the second tree in %s\n", tree.c_str());
+    buildTree(shape, tree, sources / "LARGE2");
+    const std::vector<Peer> all = m_peers;
+    const auto floor = std::find_if(
+        all.begin(), all.end(), [](const Peer& p) { return p.name == QStringLiteral("floor"); });
+    if (floor == all.end())
+        return;
+    m_peers = {all.front(), *floor};
+    const auto copy = [&](const Peer& peer) { return destination(peer, "-TREE2"); };
+    for (const Peer& peer : m_peers) {
+        fs::create_directories(real(copy(peer)));
+        floorCopy(tree.string(), real(copy(peer)).string(), {});
+    }
+    settle();
+    for (int r = 0; r < m_o.runs; ++r)
+        round(SecondNoOp, r, tree, copy);
+    m_peers = all;
+}
+
+void Bench::print() const {
+    QTextStream out(stdout);
+    const TreeShape& shape = m_o.shape;
+    const auto mib = [](double bytes) { return bytes / (1 << 20); };
+    out << QStringLiteral("Pelivor benchmark: %1 files of %2-%3 KiB in %4 folders, %5 large files "
+                          "of %6-%7 MiB; median of %8 runs, the order rotated each round")
+               .arg(shape.files)
+               .arg(shape.minBytes / 1024)
+               .arg(shape.maxBytes / 1024)
+               .arg(shape.folders)
+               .arg(shape.large)
+               .arg(shape.largeMinBytes >> 20)
+               .arg(shape.largeMaxBytes >> 20)
+               .arg(m_o.runs);
+    if (m_o.latencyMs > 0)
+        out << QStringLiteral("; destinations on latencyfs, %1 ms an operation").arg(m_o.latencyMs);
+    out << QStringLiteral("\n\n| scenario | tool | median s | files/s | MB/s | Pelivor ÷ tool "
+                          "(per round) | peak MiB |\n|---|---|---:|---:|---:|---:|---:|\n");
+    const Peer& ours = m_peers.front();
+    for (const Scenario& s : m_scenarios) {
+        if (!s.runs.contains(ours.name))
+            continue;
+        for (const Peer& peer : m_peers) {
+            if (!s.runs.contains(peer.name))
+                continue;
+            const Result& result = s.runs.at(peer.name);
+            const double t = median(result.seconds);
+            QString relative;
+            if (&peer != &ours) {
+                const Ratio r = ratio(s.runs.at(ours.name), result);
+                relative = QStringLiteral("%1 (%2-%3)")
+                               .arg(r.ofMedians, 0, 'f', 2)
+                               .arg(r.low, 0, 'f', 2)
+                               .arg(r.high, 0, 'f', 2);
+            }
+            out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
+                       .arg(s.title, peer.name)
+                       .arg(t, 0, 'f', 3)
+                       .arg(t > 0 ? double(s.walked.files) / t : 0, 0, 'f', 0)
+                       .arg(t > 0 ? mib(double(s.written.bytes)) / t : 0, 0, 'f', 1)
+                       .arg(relative)
+                       .arg(peer.inProcess ? QString::number(mib(double(result.peak)), 'f', 1)
+                                           : QString());
+        }
+    }
+    out << QStringLiteral("(files/s: files in the tree per second; MB/s: MiB that had to be copied "
+                          "per second; in brackets the lowest and highest ratio of one round)\n");
+    printTargets(out);
+}
+
+void Bench::printTargets(QTextStream& out) const {
+    // `faster`: the peer's time over Pelivor's, at least `limit`; otherwise
+    // Pelivor's time over the peer's, at most `limit`.
+    struct Target {
+        ScenarioId scenario;
+        const char* peer;
+        bool faster;
+        double limit;
+    };
+    static const Target local[] = {{NoOp, "floor", false, 1.10},
+                                   {SecondNoOp, "floor", false, 1.10},
+                                   {NoOp, "rsync+sync", false, 0.6},
+                                   {FullCopy, "floorR+sync", false, 1.05},
+                                   {OnePercent, "floorR+sync", false, 1.10},
+                                   {Large, "cp+sync", true, 0.95}};
+    static const Target share[] = {{NoOp, "rsync", true, 4},       {NoOp, "cp", true, 4},
+                                   {OnePercent, "rsync", true, 4}, {OnePercent, "cp", true, 4},
+                                   {FullCopy, "rsync", true, 1.5}, {FullCopy, "cp", true, 1.5}};
+    out << QStringLiteral("\nTargets:\n");
+    const QString ours = m_peers.front().name;
+    const auto check = [&](const Target& t) {
+        const Scenario& s = m_scenarios[t.scenario];
+        const QString peer = QLatin1String(t.peer);
+        QString line = QStringLiteral("  %1 vs %2: ").arg(s.title, peer);
+        if (!s.runs.contains(ours) || !s.runs.contains(peer)) {
+            out << line << QStringLiteral("not measured\n");
+            return;
+        }
+        const Ratio r = ratio(s.runs.at(ours), s.runs.at(peer));
+        if (t.faster) {
+            // As fast as: the inverse, its range turned round.
+            const double x = 1 / r.ofMedians;
+            line += QStringLiteral("%1x %2 (%3-%4 per round), at least %5x")
+                        .arg(x, 0, 'f', 2)
+                        .arg(t.scenario == Large ? QStringLiteral("its throughput")
+                                                 : QStringLiteral("as fast"))
+                        .arg(1 / r.high, 0, 'f', 2)
+                        .arg(1 / r.low, 0, 'f', 2)
+                        .arg(t.limit);
+            line += x >= t.limit ? QStringLiteral(": met") : QStringLiteral(": MISSED");
+        } else {
+            line += QStringLiteral("%1x its time (%2-%3 per round), at most %4x")
+                        .arg(r.ofMedians, 0, 'f', 2)
+                        .arg(r.low, 0, 'f', 2)
+                        .arg(r.high, 0, 'f', 2)
+                        .arg(t.limit, 0, 'f', 2);
+            line += r.ofMedians <= t.limit ? QStringLiteral(": met") : QStringLiteral(": MISSED");
+        }
+        out << line << '\n';
+    };
+    if (m_o.latencyMs > 0)
+        std::for_each(std::begin(share), std::end(share), check);
+    else
+        std::for_each(std::begin(local), std::end(local), check);
+
+    int64_t peak = 0;
+    for (const Scenario& s : m_scenarios)
+        if (s.runs.contains(ours))
+            peak = std::max(peak, s.runs.at(ours).peak);
+    if (m_peers.front().inProcess && m_o.latencyMs <= 0)
+        out << QStringLiteral("  peak memory in these runs: %1 MiB, at most 64: %2\n")
+                   .arg(double(peak) / (1 << 20), 0, 'f', 1)
+                   .arg(peak <= (int64_t(64) << 20) ? QStringLiteral("met")
+                                                    : QStringLiteral("MISSED"));
+}
+
+} // namespace
+
+void runBench(const BenchOptions& options, const std::vector<Peer>& peers) {
+    Bench(options, peers).main();
+}
+
+} // namespace bench

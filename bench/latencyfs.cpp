@@ -1,0 +1,372 @@
+// latencyfs: a folder seen through FUSE, every operation delayed as if it
+// crossed a network to a file server. The benchmark puts its destinations
+// on it to time the tools against a share:
+//
+//   latencyfs --delay-ms 1 BACKING MOUNTPOINT [-o option,...]
+//
+// It stays in the foreground until the mount is unmounted.
+//
+// Requests are served by several threads at once, each waiting out its own
+// delay, as a server answers several clients' round trips in parallel; a
+// program that asks one question at a time pays the delay for each.
+// copy_file_range is left out, as on most shares: the kernel then refuses
+// it and a copying program must fall back to read and write.
+
+#define FUSE_USE_VERSION 314
+#include <fuse.h>
+#include <fuse_lowlevel.h>
+#include <linux/fuse.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/uio.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int g_base = -1; // the backing folder
+std::chrono::nanoseconds g_delay{0};
+
+// Every operation starts with the round trip.
+void roundTrip() {
+    if (g_delay.count() > 0)
+        std::this_thread::sleep_for(g_delay);
+}
+
+// The high-level interface names files by absolute paths of the mount;
+// they are looked up relative to the backing folder.
+const char* rel(const char* path) {
+    return path[1] ? path + 1 : ".";
+}
+
+int result(int r) {
+    return r < 0 ? -errno : 0;
+}
+
+int lfsGetattr(const char* path, struct stat* st, fuse_file_info* fi) {
+    roundTrip();
+    return result(fi ? ::fstat(int(fi->fh), st)
+                     : ::fstatat(g_base, rel(path), st, AT_SYMLINK_NOFOLLOW));
+}
+
+int lfsAccess(const char* path, int mask) {
+    roundTrip();
+    return result(::faccessat(g_base, rel(path), mask, 0));
+}
+
+int lfsReadlink(const char* path, char* buffer, size_t size) {
+    roundTrip();
+    const ssize_t n = ::readlinkat(g_base, rel(path), buffer, size - 1);
+    if (n < 0)
+        return -errno;
+    buffer[n] = 0;
+    return 0;
+}
+
+int lfsOpendir(const char* path, fuse_file_info* fi) {
+    roundTrip();
+    const int fd = ::openat(g_base, rel(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return -error;
+    }
+    fi->fh = reinterpret_cast<uint64_t>(dir);
+    return 0;
+}
+
+// The whole folder in one reply: offsets of 0 let the library buffer it.
+int lfsReaddir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi,
+               fuse_readdir_flags) {
+    roundTrip();
+    DIR* dir = reinterpret_cast<DIR*>(fi->fh);
+    ::rewinddir(dir);
+    for (errno = 0; const dirent* e = ::readdir(dir); errno = 0) {
+        struct stat st {};
+        st.st_ino = e->d_ino;
+        st.st_mode = mode_t(DTTOIF(e->d_type));
+        if (fill(buffer, e->d_name, &st, 0, fuse_fill_dir_flags(0)) != 0)
+            return -ENOMEM;
+    }
+    return -errno;
+}
+
+int lfsReleasedir(const char*, fuse_file_info* fi) {
+    roundTrip();
+    ::closedir(reinterpret_cast<DIR*>(fi->fh));
+    return 0;
+}
+
+int lfsMkdir(const char* path, mode_t mode) {
+    roundTrip();
+    return result(::mkdirat(g_base, rel(path), mode));
+}
+
+int lfsUnlink(const char* path) {
+    roundTrip();
+    return result(::unlinkat(g_base, rel(path), 0));
+}
+
+int lfsRmdir(const char* path) {
+    roundTrip();
+    return result(::unlinkat(g_base, rel(path), AT_REMOVEDIR));
+}
+
+int lfsSymlink(const char* target, const char* path) {
+    roundTrip();
+    return result(::symlinkat(target, g_base, rel(path)));
+}
+
+int lfsRename(const char* from, const char* to, unsigned int flags) {
+    roundTrip();
+    return result(::renameat2(g_base, rel(from), g_base, rel(to), flags));
+}
+
+int lfsLink(const char* from, const char* to) {
+    roundTrip();
+    return result(::linkat(g_base, rel(from), g_base, rel(to), 0));
+}
+
+int lfsChmod(const char* path, mode_t mode, fuse_file_info* fi) {
+    roundTrip();
+    return result(fi ? ::fchmod(int(fi->fh), mode) : ::fchmodat(g_base, rel(path), mode, 0));
+}
+
+int lfsChown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
+    roundTrip();
+    return result(fi ? ::fchown(int(fi->fh), uid, gid)
+                     : ::fchownat(g_base, rel(path), uid, gid, AT_SYMLINK_NOFOLLOW));
+}
+
+int lfsTruncate(const char* path, off_t size, fuse_file_info* fi) {
+    roundTrip();
+    if (fi)
+        return result(::ftruncate(int(fi->fh), size));
+    const int fd = ::openat(g_base, rel(path), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    const int r = result(::ftruncate(fd, size));
+    ::close(fd);
+    return r;
+}
+
+int lfsUtimens(const char* path, const timespec times[2], fuse_file_info* fi) {
+    roundTrip();
+    return result(fi ? ::futimens(int(fi->fh), times)
+                     : ::utimensat(g_base, rel(path), times, AT_SYMLINK_NOFOLLOW));
+}
+
+int lfsCreate(const char* path, mode_t mode, fuse_file_info* fi) {
+    roundTrip();
+    const int fd = ::openat(g_base, rel(path), fi->flags | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -errno;
+    fi->fh = uint64_t(fd);
+    return 0;
+}
+
+int lfsOpen(const char* path, fuse_file_info* fi) {
+    roundTrip();
+    const int fd = ::openat(g_base, rel(path), fi->flags | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    fi->fh = uint64_t(fd);
+    return 0;
+}
+
+int lfsRead(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    roundTrip();
+    const ssize_t n = ::pread(int(fi->fh), buffer, size, offset);
+    return n < 0 ? -errno : int(n);
+}
+
+int lfsWrite(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
+    roundTrip();
+    const ssize_t n = ::pwrite(int(fi->fh), buffer, size, offset);
+    return n < 0 ? -errno : int(n);
+}
+
+int lfsStatfs(const char*, struct statvfs* st) {
+    roundTrip();
+    return result(::fstatvfs(g_base, st));
+}
+
+int lfsFlush(const char*, fuse_file_info*) {
+    roundTrip();
+    return 0;
+}
+
+int lfsRelease(const char*, fuse_file_info* fi) {
+    roundTrip();
+    ::close(int(fi->fh));
+    return 0;
+}
+
+int lfsFsync(const char*, int dataOnly, fuse_file_info* fi) {
+    roundTrip();
+    return result(dataOnly ? ::fdatasync(int(fi->fh)) : ::fsync(int(fi->fh)));
+}
+
+int lfsFallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
+    roundTrip();
+    return result(::fallocate(int(fi->fh), mode, offset, length));
+}
+
+void* lfsInit(fuse_conn_info* conn, fuse_config* config) {
+    // Lookups and listings of one folder at once, as a share answers them.
+    if (conn->capable & FUSE_CAP_PARALLEL_DIROPS)
+        conn->want |= FUSE_CAP_PARALLEL_DIROPS;
+    // The kernel may keep what it learnt for the library's default second,
+    // as a share's client caches attributes for about that long; but inode
+    // numbers are the backing folder's own, so hard links stay visible.
+    config->use_ino = 1;
+    return nullptr;
+}
+
+fuse_operations operations() {
+    fuse_operations op{};
+    op.getattr = lfsGetattr;
+    op.readlink = lfsReadlink;
+    op.mkdir = lfsMkdir;
+    op.unlink = lfsUnlink;
+    op.rmdir = lfsRmdir;
+    op.symlink = lfsSymlink;
+    op.rename = lfsRename;
+    op.link = lfsLink;
+    op.chmod = lfsChmod;
+    op.chown = lfsChown;
+    op.truncate = lfsTruncate;
+    op.open = lfsOpen;
+    op.read = lfsRead;
+    op.write = lfsWrite;
+    op.statfs = lfsStatfs;
+    op.flush = lfsFlush;
+    op.release = lfsRelease;
+    op.fsync = lfsFsync;
+    op.opendir = lfsOpendir;
+    op.readdir = lfsReaddir;
+    op.releasedir = lfsReleasedir;
+    op.init = lfsInit;
+    op.access = lfsAccess;
+    op.create = lfsCreate;
+    op.utimens = lfsUtimens;
+    op.fallocate = lfsFallocate;
+    return op;
+}
+
+// libfuse 3.14 leaves the kernel's parallel lookups off whatever the file
+// system asks for, so that lookups in one folder would go one at a time;
+// the reply to the kernel's INIT, always the first message sent, asks for
+// them itself.
+ssize_t sendReply(int fd, iovec* iov, int count, void*) {
+    static std::atomic<bool> first{true};
+    if (first.exchange(false) && count >= 2 && iov[1].iov_len >= sizeof(fuse_init_out))
+        static_cast<fuse_init_out*>(iov[1].iov_base)->flags |= FUSE_PARALLEL_DIROPS;
+    return ::writev(fd, iov, count);
+}
+
+ssize_t receive(int fd, void* buffer, size_t size, void*) {
+    return ::read(fd, buffer, size);
+}
+
+// Mounts with the mount call itself (this needs root) on a /dev/fuse of
+// its own, so that the replies go through sendReply.
+int mountOn(const char* point, fuse_session* session) {
+    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const std::string options =
+        "fd=" + std::to_string(fd) + ",rootmode=40000,user_id=0,group_id=0,default_permissions";
+    static const fuse_custom_io io{sendReply, receive, nullptr, nullptr};
+    if (::mount("latencyfs", point, "fuse.latencyfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0 ||
+        fuse_session_custom_io(session, &io, fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: latencyfs [--delay-ms MS] BACKING MOUNTPOINT [-o FUSE library options]\n"
+                 "  every operation on MOUNTPOINT waits MS milliseconds (fractions allowed,\n"
+                 "  default 1), then acts on the folder BACKING; runs until unmounted\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double delayMs = 1;
+    std::vector<char*> args{argv[0]};
+    const char* folders[2] = {nullptr, nullptr};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--delay-ms" && i + 1 < argc) {
+            char* end = nullptr;
+            delayMs = std::strtod(argv[++i], &end);
+            if (*end || delayMs < 0)
+                return usage();
+        } else if (a == "-o" && i + 1 < argc) {
+            args.push_back(argv[i]);
+            args.push_back(argv[++i]);
+        } else if (a[0] != '-' && !folders[1]) {
+            folders[folders[0] ? 1 : 0] = argv[i];
+        } else {
+            return usage();
+        }
+    }
+    if (!folders[1])
+        return usage();
+    g_base = ::open(folders[0], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (g_base < 0) {
+        std::fprintf(stderr, "latencyfs: %s: %s\n", folders[0], std::strerror(errno));
+        return 1;
+    }
+    g_delay = std::chrono::nanoseconds(int64_t(delayMs * 1e6));
+    // Sleeps of a millisecond must not be stretched by the default 50 µs
+    // of timer slack; the library's threads inherit this.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+    ::umask(0); // the kernel has applied the caller's already
+
+    fuse_args fuseArgs = FUSE_ARGS_INIT(int(args.size()), args.data());
+    const fuse_operations op = operations();
+    fuse* fs = fuse_new(&fuseArgs, &op, sizeof op, nullptr);
+    if (!fs)
+        return 1;
+    fuse_session* session = fuse_get_session(fs);
+    if (mountOn(folders[1], session) != 0) {
+        std::fprintf(stderr, "latencyfs: cannot mount on %s: %s\n", folders[1],
+                     std::strerror(errno));
+        fuse_destroy(fs);
+        return 1;
+    }
+    fuse_set_signal_handlers(session);
+    // Enough threads for every request that a pooled client has in flight.
+    fuse_loop_config* loop = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_max_threads(loop, 64);
+    fuse_loop_cfg_set_idle_threads(loop, 64);
+    const int result = fuse_loop_mt(fs, loop);
+    fuse_loop_cfg_destroy(loop);
+    fuse_remove_signal_handlers(session);
+    fuse_destroy(fs);
+    return result == 0 ? 0 : 1;
+}

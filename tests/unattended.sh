@@ -9,7 +9,7 @@ program=$1
 work=$(mktemp -d)
 holder=""
 cleanup() {
-    [ -z "$holder" ] || kill "$holder" 2>/dev/null || true
+    [ -z "$holder" ] || pkill -P "$holder" sleep || true
     for m in "$work/full" "$work/ro"; do
         ! mountpoint -q "$m" 2>/dev/null || umount "$m"
     done
@@ -99,7 +99,7 @@ expect 2 "falta o DESTINO" --destino ''
 [ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a linha de comando inválida"
 
 # Another run of the same folder holds the lock: status 5 and one line.
-flock "$work/P/.pelivor.lock" sleep 60 &
+flock -o "$work/P/.pelivor.lock" sleep 60 </dev/null >/dev/null 2>&1 &
 holder=$!
 for _ in $(seq 50); do
     flock -n "$work/P/.pelivor.lock" true || break
@@ -107,7 +107,8 @@ for _ in $(seq 50); do
 done
 expect 5 "^Cópia de Arquivo.: Já há uma cópia desta pasta em andamento" --destino "$work/D"
 [ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a cópia em andamento"
-kill "$holder"
+pkill -P "$holder" sleep # and flock ends with it, releasing the lock
+wait "$holder" || true
 holder=""
 
 # Started from a folder whose name holds "\": it has no drive path.

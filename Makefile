@@ -36,7 +36,8 @@ package:
 	cmake --preset release
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target package
 
-# Pelivor against cp and rsync on a generated tree; BENCH_ARGS="--files 100000" etc.
+# Pelivor against the floor, cp and rsync on a generated tree, with its targets;
+# BENCH_ARGS="--latency-ms 1" for a share, "--files 100000" etc.
 bench:
 	@sh scripts/install-deps bench
 	cmake --preset bench

@@ -27,17 +27,27 @@ public:
     void setLabel12Visible(bool visible) override { m_hintVisible = visible; }
     void setLblHoraIni(const QString& caption) override { m_start = caption; }
     void setLblHoraFin(const QString& caption) override { m_end = caption; }
-    void setLblCopyInfo(const QString& caption) override { m_status = caption; }
-    QString lblCopyInfo() const override { return m_status; }
+    void setLblCopyInfo(const QString& caption) override {
+        m_file.pending = false;
+        m_status = caption;
+    }
+    QString lblCopyInfo() const override { return m_file.pending ? m_file.status() : m_status; }
     void repaintLblCopyInfo() override {}
     void setLblCopyInfo2(const QString& caption) override { m_target = caption; }
     void setCaption(const QString& caption) override { m_title = caption; }
+    // Kept as its parts, as the real window and the command line keep it
+    // between two repaints.
+    void showCopying(const QString& sourceDir, const QString& destDir,
+                     const std::string& name) override {
+        m_file.set(sourceDir, destDir, name);
+    }
     void setLblCopyInfo1Flood(int16_t percent) override { m_flood = percent; }
     void setMousePointer(int pointer) override { m_pointer = pointer; }
     QObject* owner() const override { return nullptr; }
 
 private:
     QString m_from, m_to, m_start, m_end, m_status, m_target, m_title;
+    TRAVO1::FileInHand m_file;
     bool m_copyEnabled = true, m_hintVisible = false;
     int16_t m_flood = 0;
     int m_pointer = 0;

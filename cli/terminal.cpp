@@ -35,22 +35,40 @@ TerminalWindow::TerminalWindow(const QString& from, const QString& to, std::FILE
     : m_from(from), m_to(to), m_out(out), m_err(err), m_terminal(::isatty(::fileno(out))) {}
 
 void TerminalWindow::setLblCopyInfo(const QString& caption) {
+    m_file.pending = false;
     m_status = caption;
-    if (caption.startsWith(Copying))
-        ++m_seen;
-    if (!isProgress(caption)) {
+    if (!isProgress(caption))
         line(m_out, caption);
-        return;
-    }
+    else if (due())
+        showProgress(caption);
+}
+
+QString TerminalWindow::lblCopyInfo() const {
+    return m_file.pending ? m_file.status() : m_status;
+}
+
+void TerminalWindow::showCopying(const QString& sourceDir, const QString& destDir,
+                                 const std::string& name) {
+    ++m_seen;
+    m_file.set(sourceDir, destDir, name);
+    if (due())
+        showProgress(m_file.status());
+}
+
+bool TerminalWindow::due() {
     // A line a second in a journal; a terminal redraws ten times as often.
     const int every = m_terminal ? 100 : 1000;
     if (m_shown.isValid() && m_shown.elapsed() < every)
-        return;
+        return false;
     m_shown.start();
+    return true;
+}
+
+void TerminalWindow::showProgress(const QString& text) {
     if (m_terminal)
-        drawProgress(caption.startsWith(Copying) ? caption.mid(Copying.size()) : caption);
+        drawProgress(text.startsWith(Copying) ? text.mid(Copying.size()) : text);
     else
-        line(m_out, caption);
+        line(m_out, text);
 }
 
 void TerminalWindow::message(const QString& text) {
@@ -66,8 +84,8 @@ void TerminalWindow::largeCopy(const QString& name, int percent) {
 
 void TerminalWindow::finish() {
     clearProgress();
-    if (isProgress(m_status))
-        line(m_out, m_status); // where a stopped run was
+    if (const QString status = lblCopyInfo(); isProgress(status))
+        line(m_out, status); // where a stopped run was
 }
 
 void TerminalWindow::line(std::FILE* stream, const QString& text) {

@@ -23,7 +23,9 @@ public:
     void setLblHoraIni(const QString& caption) override { line(m_out, caption); }
     void setLblHoraFin(const QString& caption) override { line(m_out, caption); }
     void setLblCopyInfo(const QString& caption) override;
-    QString lblCopyInfo() const override { return m_status; }
+    QString lblCopyInfo() const override;
+    void showCopying(const QString& sourceDir, const QString& destDir,
+                     const std::string& name) override;
     void fileCopied() override { ++m_copied; }
 
     // What only a window shows.
@@ -45,10 +47,14 @@ public:
 
 private:
     void line(std::FILE* stream, const QString& text);
+    // Whether the next progress text is to be written now, and then writing it.
+    bool due();
+    void showProgress(const QString& text);
     void drawProgress(const QString& current);
     void clearProgress();
 
     QString m_from, m_to, m_status;
+    TRAVO1::FileInHand m_file; // the status, while it is the file's
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_terminal;       // standard output is a terminal: the progress line

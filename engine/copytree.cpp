@@ -6,6 +6,7 @@
 #include "platform/progresswindow.h"
 
 #include <QFile>
+#include <optional>
 #include <set>
 
 namespace TRAVO1 {
@@ -49,7 +50,7 @@ bool vanished(int32_t number) {
 void errorPath(WindowModel& w, CopyRun& run) {
     const RecordedError error = Err();
     if (!vanished(error.number))
-        run.failed(error, CurrentName);
+        run.failed(error, CurrentName.text());
     w.setLblCopyInfo(QStringLiteral("Erro: ") + QString::number(error.number) +
                      QStringLiteral(" - ") + error.description);
     WriteRunLog(w, error.number, error.description);
@@ -116,8 +117,8 @@ class CaseCollisions {
 public:
     explicit CaseCollisions(const Directory& destDir) : m_active(destDir.ignoresCase()) {}
     // Whether the name collides with one taken before; records 75 when it does.
-    bool collides(const QString& name) {
-        if (!m_active || m_taken.insert(name.toCaseFolded()).second)
+    bool collides(const std::string& hostName) {
+        if (!m_active || m_taken.insert(nameText(hostName).toCaseFolded()).second)
             return false;
         Err() = RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
         return true;
@@ -130,15 +131,12 @@ private:
 
 // One file of the file scan, from its status texts to its copy (the steps of
 // the record-and-continue mode). Returns false on a stop request.
-bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const QString& name,
+bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
                const std::string& hostName, const FileInfo& from, const Directory& sourceDir,
-               const Directory& destDir, CopyRun& run) {
+               const Directory& destDir, CopyRun& run, Lookahead::Level* ahead) {
     FileSystem& fs = FileSystem::get();
     pumpEventsIfDue();
-    const QString target = QStringLiteral("Para: ") + dest + name;
-    w.setLblCopyInfo(QStringLiteral("Copiando De: ") + source + name);
-    w.setLblCopyInfo2(target);
-    w.setCaption(target);
+    w.showCopying(source, dest, hostName);
     clearError();
 
     // The file's last failure, until a later copy of it succeeds. It reaches
@@ -146,7 +144,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const
     RecordedError failure;
     const auto settle = [&] {
         if (failure.number != 0)
-            run.failed(failure, name);
+            run.failed(failure, nameText(hostName));
     };
     const auto copy = [&] {
         try {
@@ -161,10 +159,11 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const
         }
     };
 
-    // Up-to-date test: the probe leaves 0 when the destination exists.
+    // Up-to-date test: the probe leaves 0 when the destination exists. In a
+    // folder that the run has just made none does, and none is looked for.
     FileInfo to{};
-    resumeNext([&] { to = fs.probe(destDir, hostName); });
-    if (Err().number == 0) {
+    if (!destDir.made() &&
+        resumeNext([&] { to = ahead ? ahead->probe(hostName) : fs.probe(destDir, hostName); })) {
         if (outOfDate(from, to, destDir))
             resumeNext(copy);
         if (stopRequested()) {
@@ -172,7 +171,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const
             return false;
         }
     }
-    const int32_t n = Err().number;
+    const int32_t n = destDir.made() ? int32_t(ErrFileNotFound) : Err().number;
     if (n == ErrPermissionDenied)
         failure = Err(); // a destination in use is not backed up
     if (n != 0 && n != ErrPermissionDenied) {
@@ -182,6 +181,21 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest, const
     }
     settle();
     return true;
+}
+
+// The entries that the file scan takes, in its order: files whose names
+// match the pattern.
+bool scanned(const DirEntry& entry, const QString& pattern, bool everyName) {
+    return !entry.directory && (everyName || matchesPattern(nameText(entry.name), pattern));
+}
+
+std::vector<const std::string*> scannedFiles(const std::vector<DirEntry>& entries,
+                                             const QString& pattern, bool everyName) {
+    std::vector<const std::string*> files;
+    for (const DirEntry& entry : entries)
+        if (scanned(entry, pattern, everyName))
+            files.push_back(&entry.name);
+    return files;
 }
 
 int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t include,
@@ -202,10 +216,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         // Subdirectory scan. One read of the directory serves both scans.
         std::vector<DirEntry> entries = fs.list(sourceDir, QStringLiteral("*.*"), AttrDirectory);
         std::vector<std::string> subdirectories;
-        std::vector<QString> names; // each name decoded once, for both scans
-        names.reserve(entries.size());
         for (const DirEntry& entry : entries) {
-            CurrentName = names.emplace_back(nameText(entry.name));
+            CurrentName = entry.name;
             if (entry.name == "." || entry.name == "..")
                 continue;
             if (stopRequested())
@@ -215,29 +227,33 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         }
         CurrentName.clear(); // the listing's end
 
-        // File scan.
+        // File scan. Names become text only where a pattern, a status text or
+        // a failure needs them.
         pumpEvents();
         CaseCollisions collisions(destDir);
+        const bool everyName = matchesEveryName(pattern);
+        std::optional<Lookahead::Level> ahead;
+        if (run.lookahead)
+            ahead.emplace(*run.lookahead, sourceDir, destDir,
+                          scannedFiles(entries, pattern, everyName), !destDir.made());
         bool recording = false; // record-and-continue, from the first file on
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const DirEntry& entry = entries[i];
-            const QString& name = names[i];
-            if (entry.directory || !matchesPattern(name, pattern))
+        for (const DirEntry& entry : entries) {
+            if (!scanned(entry, pattern, everyName))
                 continue;
-            CurrentName = name;
+            CurrentName = entry.name;
             if (stopRequested())
                 return stop();
 
             FileInfo from{};
             bool isDirectory = false;
             const auto readAttributes = [&] {
-                from = fs.attributes(sourceDir, entry.name);
+                from = ahead ? ahead->attributes(entry.name) : fs.attributes(sourceDir, entry.name);
                 isDirectory = from.attributes & AttrDirectory;
             };
             // While recording, a failed test counts as passed: the entry is skipped.
             if (recording && !resumeNext(readAttributes)) {
                 if (!vanished(Err().number))
-                    run.failed(Err(), name);
+                    run.failed(Err(), nameText(entry.name));
                 continue;
             }
             if (!recording)
@@ -245,11 +261,12 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             if (isDirectory)
                 continue;
             recording = true;
-            if (collisions.collides(name)) {
-                run.failed(Err(), name);
+            if (collisions.collides(entry.name)) {
+                run.failed(Err(), nameText(entry.name));
                 continue;
             }
-            if (!copyEntry(w, source, dest, name, entry.name, from, sourceDir, destDir, run))
+            if (!copyEntry(w, source, dest, entry.name, from, sourceDir, destDir, run,
+                           ahead ? &*ahead : nullptr))
                 return stop();
             if (stopRequested())
                 return stop();
@@ -257,8 +274,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         CurrentName.clear();
         if (stopRequested())
             return stop();
-        entries = {}; // deep trees keep only the subfolder names of each open level
-        names = {};
+        ahead.reset(); // before the names it asks about go
+        entries = {};  // deep trees keep only the subfolder names of each open level
 
         // Subdirectories, depth first.
         for (const std::string& subdirectory : subdirectories) {
@@ -266,21 +283,25 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 return True;
             clearError(); // the directory-creation path is armed
             const QString name = nameText(subdirectory);
-            if (collisions.collides(name)) {
+            if (collisions.collides(subdirectory)) {
                 run.failed(Err(), name);
                 continue;
             }
             dest += name;
             Directory childDest;
             try {
+                // A folder just made holds none: it is made without looking.
+                if (destDir.made())
+                    raiseError(ErrPathNotFound);
                 childDest = fs.openDirectory(destDir, subdirectory);
             } catch (const Failure& f) {
                 if (f.number != ErrPathFileAccess && f.number != ErrPathNotFound)
                     throw; // the error path
                 w.setLblCopyInfo(QStringLiteral("Criando diretório ") + dest);
                 w.repaintLblCopyInfo();
+                bool made = false;
                 try {
-                    fs.makeDirectory(destDir, subdirectory);
+                    made = fs.makeDirectory(destDir, subdirectory);
                 } catch (const Failure&) {
                     run.failed(Err(), name);
                     throw DirectoryCreationFailed{};
@@ -288,6 +309,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 clearError();
                 // By its handle, so that no path grows past the system's limit.
                 childDest = fs.tryOpenDirectory(destDir, subdirectory);
+                if (made)
+                    childDest.markMade();
             }
             clearError(); // the error path is armed again
 
@@ -313,6 +336,8 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run) {
+    if (!run.lookahead && FileSystem::get().asksAhead(run.source, run.destination))
+        run.lookahead = std::make_unique<Lookahead>();
     try {
         return copyLevel(w, source, destination, includeSubdirectories, pattern, run.source,
                          run.destination, run);

@@ -2,6 +2,7 @@
 // The recursive tree copy.
 
 #include "engine/jobstate.h"
+#include "engine/lookahead.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 
@@ -21,6 +22,8 @@ struct CopyRun {
     QString failedName;
     // A stop request, or a cancelled large copy, took effect at some level.
     bool stopped = false;
+    // Asks the questions of each level's files ahead, where that pays.
+    std::unique_ptr<Lookahead> lookahead;
 
     void failed(const platform::RecordedError& error, const QString& name);
 };

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 
 class QObject;
 
@@ -15,8 +16,22 @@ constexpr int16_t False = 0;
 
 // Stop request: the ESC key sets it to 1; the tree copy winds down on 1.
 extern uint8_t StopFlag;
+// An entry's name as the host keeps it, made text only when it is read: a
+// walk sets one for every entry and reads few.
+class EntryName {
+public:
+    EntryName& operator=(const std::string& hostName);
+    EntryName& operator=(const QString& text);
+    void clear();
+    QString text() const;
+
+private:
+    std::string m_host;
+    QString m_text; // when set as text
+};
+
 // The name the directory listing returned last, at any level.
-extern QString CurrentName;
+extern EntryName CurrentName;
 // The destination of the most recently started run, for the run log.
 extern QString DestPath;
 
@@ -45,6 +60,12 @@ public:
     virtual void setCaption(const QString& caption) = 0;      // the window title
     virtual void setLblCopyInfo1Flood(int16_t percent) = 0;   // the progress panel
     virtual void setMousePointer(int pointer) = 0;            // 0 default, 11 hourglass
+    // The texts of the file in hand: the status line "Copiando De: "
+    // `sourceDir` and the name, the target line and the title "Para: "
+    // `destDir` and the name. A window that shows them only now and then
+    // composes them only then; this one sets all three at once.
+    virtual void showCopying(const QString& sourceDir, const QString& destDir,
+                             const std::string& name);
     // A file has reached the destination; the command line counts them.
     virtual void fileCopied() {}
     // Owner of the Copy command's message boxes.
@@ -68,6 +89,18 @@ public:
 
 private:
     WindowModel& m_window;
+};
+
+// What showCopying() is given, kept by a window that composes the texts
+// only when it shows them.
+struct FileInHand {
+    QString sourceDir, destDir;
+    std::string name;
+    bool pending = false; // given since the texts were last composed
+
+    void set(const QString& source, const QString& dest, const std::string& hostName);
+    QString status() const; // "Copiando De: " ...
+    QString target() const; // "Para: " ...
 };
 
 // Mouse pointers.

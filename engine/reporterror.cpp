@@ -57,7 +57,7 @@ ErrorMessage messageFor(int32_t number, const QString& description, const QStrin
 
 void ReportError(WindowModel& w) {
     const RecordedError error = Err();
-    const ErrorMessage message = messageFor(error.number, error.description, CurrentName);
+    const ErrorMessage message = messageFor(error.number, error.description, CurrentName.text());
     if (message.shown)
         MessageBox::show(message.text, MbOk | message.style, message.title);
     w.setLblCopyInfo(QStringLiteral("Erro na execução da cópia. ") + QString::number(Err().number));

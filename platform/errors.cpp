@@ -5,7 +5,7 @@
 namespace platform {
 
 RecordedError& Err() {
-    static RecordedError recorded;
+    static thread_local RecordedError recorded;
     return recorded;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
-// The recorded error: one per process, a number and a description.
+// The recorded error: a number and a description, one per thread. The
+// program's own is the main thread's; a worker that asks the file system
+// ahead hands each of its failures over with its answer.
 //
 // A failing operation replaces it and raises `Failure`. The three failure
 // modes are written at the call site:
@@ -35,7 +37,7 @@ struct RecordedError {
     QString description;
 };
 
-// The one recorded error of the process.
+// The recorded error of this thread.
 RecordedError& Err();
 void clearError();
 

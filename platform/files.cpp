@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -99,11 +100,28 @@ Directory::Volume volumeOf(int fd) {
     const QByteArray driver =
         fs.f_type == FUSE_SUPER_MAGIC && ::fstat(fd, &st) == 0 ? fuseDriver(st.st_dev) : "";
     volume.coarseTimes = fs.f_type == MSDOS_SUPER_MAGIC || driver == "fuse.fusefat";
+    // FUSE, NFS, SMB (both magics), 9p, AFS, Ceph and Coda.
+    constexpr long remoteMagics[] = {FUSE_SUPER_MAGIC, NFS_SUPER_MAGIC,  SMB_SUPER_MAGIC,
+                                     long(0xFF534D42), long(0xFE534D42), V9FS_MAGIC,
+                                     AFS_SUPER_MAGIC,  0x00C36400,       CODA_SUPER_MAGIC};
+    volume.remote = std::find(std::begin(remoteMagics), std::end(remoteMagics), long(fs.f_type)) !=
+                    std::end(remoteMagics);
     int flags = 0;
     volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic ||
                          driver.contains("exfat") ||
                          (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL));
     return volume;
+}
+
+// The mask that creating a file applies to its bits, read at the first copy:
+// the program sets it, if at all, before it copies anything.
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0); // reading it means setting it
+        ::umask(m);
+        return m;
+    }();
+    return mask;
 }
 
 // This computer's name as it stands in temporary file names.
@@ -208,7 +226,8 @@ Directory::~Directory() {
 
 Directory::Directory(Directory&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
-      m_volume(other.m_volume), m_leftoversRemoved(other.m_leftoversRemoved) {}
+      m_volume(other.m_volume), m_made(other.m_made), m_leftoversRemoved(other.m_leftoversRemoved),
+      m_defaultAcl(other.m_defaultAcl) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -218,7 +237,9 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         m_error = other.m_error;
         m_path = std::move(other.m_path);
         m_volume = other.m_volume;
+        m_made = other.m_made;
         m_leftoversRemoved = other.m_leftoversRemoved;
+        m_defaultAcl = other.m_defaultAcl;
     }
     return *this;
 }
@@ -234,14 +255,24 @@ void Directory::require() const {
         raiseError(m_error ? m_error : ErrPathNotFound);
 }
 
+bool Directory::hasDefaultAcl() const {
+    if (!m_defaultAcl)
+        m_defaultAcl = ::fgetxattr(m_fd, "system.posix_acl_default", nullptr, 0) > 0;
+    return *m_defaultAcl;
+}
+
 const Directory::Volume& Directory::volume() const {
     if (!m_volume)
         m_volume = m_fd >= 0 ? volumeOf(m_fd) : Volume{};
     return *m_volume;
 }
 
+bool matchesEveryName(const QString& pattern) {
+    return pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
+}
+
 bool matchesPattern(const QString& name, const QString& pattern) {
-    if (pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
+    if (matchesEveryName(pattern))
         return true;
     // Greedy match with one backtrack point per "*", case-insensitive.
     qsizetype n = 0, p = 0, star = -1, mark = 0;
@@ -377,8 +408,7 @@ std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& patt
         ::close(fd);
         raiseErrno(err, Missing::Path);
     }
-    const bool everything =
-        pattern.isEmpty() || pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
+    const bool everything = matchesEveryName(pattern);
     const bool withDirectories = mask & AttrDirectory;
     std::vector<DirEntry> entries;
     errno = 0;
@@ -429,16 +459,20 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
     return infoOf(regularFile(f));
 }
 
-void FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
+bool FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
     if (::mkdirat(parent.fd(), name.c_str(), 0777) == 0)
-        return;
+        return true;
     const int err = errno;
     struct stat st {};
     if (err == EEXIST && ::fstatat(parent.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(st.st_mode))
-        return; // made meanwhile by another run
+        return false; // made meanwhile by another run
     raiseErrno(err, Missing::Path);
+}
+
+bool FileSystem::asksAhead(const Directory& source, const Directory& destination) {
+    return source.remote() || destination.remote();
 }
 
 void FileSystem::flush(const Directory& dir) {
@@ -510,6 +544,11 @@ bool FileSystem::copyData(int in, int out, const struct stat& st, const Progress
             done = data;
             dataEnd = hole;
         }
+        // A file read to its known length is done without the read that
+        // finds its end: one that grew meanwhile is seen changed and copied
+        // again.
+        if (!sparse && done >= total)
+            break;
         const size_t count =
             sparse ? size_t(std::min<int64_t>(int64_t(step), dataEnd - done)) : step;
         const ssize_t n = transfer(in, out, count, kernelCopy);
@@ -591,11 +630,12 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
             raiseErrno(errno, Missing::File);
     }
 
-    // The umask may have taken bits the source has. A file system without
-    // permission bits (FAT through FUSE) refuses them; the data and the time
-    // are what a backup needs.
-    if (::fchmod(out.fd, st.st_mode & 0777) != 0 && errno != EPERM && errno != ENOSYS &&
-        errno != EOPNOTSUPP)
+    // The umask or the folder's default ACL may have taken bits the source
+    // has. A file system without permission bits (FAT through FUSE) refuses
+    // them; the data and the time are what a backup needs.
+    const mode_t bits = st.st_mode & 0777;
+    if (((bits & ~processUmask()) != bits || toDir.hasDefaultAcl()) &&
+        ::fchmod(out.fd, bits) != 0 && errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
         raiseErrno(errno, Missing::File);
     // The time goes on before the rename, so the destination never shows a
     // complete file with a wrong time.

@@ -62,25 +62,39 @@ public:
     // Whether its names are matched without regard to case (FAT, exFAT, a
     // case-folding ext4 folder), so that "A.TXT" and "a.txt" are one file.
     bool ignoresCase() const { return volume().ignoresCase; }
+    // Whether it lies on a network share or a FUSE file system, where every
+    // question waits for a round trip to a server or a program.
+    bool remote() const { return volume().remote; }
+
+    // The run made this folder: none of its files needs looking for, and no
+    // killed copy can have left a temporary file there.
+    void markMade() { m_made = m_leftoversRemoved = true; }
+    bool made() const { return m_made; }
 
     struct Volume {
-        bool coarseTimes = false, ignoresCase = false;
+        bool coarseTimes = false, ignoresCase = false, remote = false;
     };
 
 private:
     friend class FileSystem;
     // Asked of the host once, on the first question.
     const Volume& volume() const;
+    bool hasDefaultAcl() const;
     int m_fd = -1;
     int32_t m_error = 0;
     std::string m_path;
     mutable std::optional<Volume> m_volume;
+    bool m_made = false;
     mutable bool m_leftoversRemoved = false; // by the first copy into it
+    // Whether it has a default ACL, which new files take their bits from.
+    mutable std::optional<bool> m_defaultAcl;
 };
 
 // "*" and "?" as on the system's command line, case-insensitive; "*.*" and an
 // empty pattern match every name.
 bool matchesPattern(const QString& name, const QString& pattern);
+// Whether the pattern matches every name, so that no name need be read.
+bool matchesEveryName(const QString& pattern);
 
 class FileSystem {
 public:
@@ -120,8 +134,13 @@ public:
     virtual FileInfo probe(const Directory& dir, const std::string& name);
 
     // One level; the parent must exist. A folder of that name that exists
-    // already counts as made: two runs may make it at once.
-    virtual void makeDirectory(const Directory& parent, const std::string& name);
+    // already counts as made: two runs may make it at once. Returns whether
+    // this call made it.
+    virtual bool makeDirectory(const Directory& parent, const std::string& name);
+
+    // Whether a run between these folders asks the questions of its files
+    // ahead, on a pool of workers: where either is remote().
+    virtual bool asksAhead(const Directory& source, const Directory& destination);
 
     // Puts what was written to the directory's volume onto the disk: 57 when
     // the volume cannot confirm it.

@@ -66,6 +66,7 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     // The engine writes these once per file; the screen shows a few a second.
     m_caption = windowTitle();
     m_titleThrottle = new Throttle([this] { setWindowTitle(m_caption); }, RefreshMs, this);
+    m_copyingThrottle = new Throttle([this] { composeCopying(); }, RefreshMs, this);
     ui.Lbl_CopyInfo->setLive(RefreshMs);
     ui.Lbl_CopyInfo2->setLive(RefreshMs);
 
@@ -346,6 +347,7 @@ void Frm_Copy::cmdCopy_Click() {
     TRAVO1::cmdCopy_Click(*this);
     ui.cmdCopy->setEnabled(m_copyEnabledAfterRun);
     // The run's last texts, at once.
+    composeCopying();
     ui.Lbl_CopyInfo->flush();
     ui.Lbl_CopyInfo2->flush();
     m_titleThrottle->flush();
@@ -441,20 +443,47 @@ void Frm_Copy::setLblHoraIni(const QString& caption) {
 void Frm_Copy::setLblHoraFin(const QString& caption) {
     ui.lblHoraFin->setCaption(caption);
 }
+// A text set directly replaces the file's texts; those come first, so that
+// one of them left pending cannot show over it later.
 void Frm_Copy::setLblCopyInfo(const QString& caption) {
+    composeCopying();
     ui.Lbl_CopyInfo->setCaption(caption);
 }
 QString Frm_Copy::lblCopyInfo() const {
+    if (m_copying.pending)
+        return m_copying.status();
     return ui.Lbl_CopyInfo->caption();
 }
 void Frm_Copy::repaintLblCopyInfo() {
+    composeCopying();
     ui.Lbl_CopyInfo->refresh();
 }
 void Frm_Copy::setLblCopyInfo2(const QString& caption) {
+    composeCopying();
     ui.Lbl_CopyInfo2->setCaption(caption);
 }
 void Frm_Copy::setCaption(const QString& caption) {
+    composeCopying();
     m_caption = caption;
+    m_titleThrottle->changed();
+}
+QString Frm_Copy::caption() const {
+    if (m_copying.pending)
+        return m_copying.target();
+    return m_caption;
+}
+void Frm_Copy::showCopying(const QString& sourceDir, const QString& destDir,
+                           const std::string& name) {
+    m_copying.set(sourceDir, destDir, name);
+    m_copyingThrottle->changed();
+}
+void Frm_Copy::composeCopying() {
+    if (!m_copying.pending)
+        return;
+    m_copying.pending = false;
+    ui.Lbl_CopyInfo->setCaption(m_copying.status());
+    m_caption = m_copying.target();
+    ui.Lbl_CopyInfo2->setCaption(m_caption);
     m_titleThrottle->changed();
 }
 void Frm_Copy::setLblCopyInfo1Flood(int16_t percent) {

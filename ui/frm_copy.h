@@ -89,6 +89,8 @@ public:
     void setCaption(const QString& caption) override;
     void setLblCopyInfo1Flood(int16_t percent) override;
     void setMousePointer(int pointer) override;
+    void showCopying(const QString& sourceDir, const QString& destDir,
+                     const std::string& name) override;
     QObject* owner() const override;
 
     // The drawing surface of the engraved frame: a persistent background.
@@ -99,7 +101,7 @@ public:
     void line(int x1, int y1, int x2, int y2, int32_t colour, bool box) override;
     const QImage& background() const { return m_background; }
     // The caption as last set; the title bar shows it within a few milliseconds.
-    QString caption() const { return m_caption; }
+    QString caption() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -114,6 +116,12 @@ private:
     template <class Handler> void trapped(Handler&& handler);
 
     QPointer<QWidget> m_splash; // unloaded before this window
+    // The texts of the file in hand, composed only when they are shown or read:
+    // a run passes through far more files than the screen shows.
+    void composeCopying();
+    TRAVO1::FileInHand m_copying;
+    platform::Throttle* m_copyingThrottle;
+
     QString m_caption;
     platform::Throttle* m_titleThrottle;
     int m_scaleMode = 1; // twips

@@ -20,6 +20,8 @@
 #include <QScopeGuard>
 #include <QSysInfo>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
@@ -229,11 +231,17 @@ void own(const QString& path, uid_t uid, mode_t mode) {
 
 constexpr uid_t nobody = 65534;
 
-// Counts the copies the tree copy asks for.
+// Counts the copies the tree copy asks for, and the probes asked ahead.
 struct CountingFileSystem : FileSystem {
     int copies = 0;
+    std::atomic<int> probesAhead = 0;
     CountingFileSystem() { install(this); }
     ~CountingFileSystem() override { install(nullptr); }
+    FileInfo probe(const Directory& dir, const std::string& name) override {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            ++probesAhead;
+        return FileSystem::probe(dir, name);
+    }
     bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
                   const std::string& to, const Progress& progress) override {
         ++copies;
@@ -536,6 +544,9 @@ private Q_SLOTS:
         RecordingWindow w;
         QCOMPARE(copyTree(w), True);
         QCOMPARE(counting.copies, 6);
+        // A FUSE volume, as a share, has its questions asked ahead; of the
+        // folder the run made, none is asked.
+        QCOMPARE(counting.probesAhead.load(), 3);
         const QStringList copied = tree(drives.host(u"D:\\T"_s));
         QCOMPARE(copied, tree(drives.host(u"F:\\S"_s)));
 
@@ -580,6 +591,60 @@ private Q_SLOTS:
                                                QRegularExpression::CaseInsensitiveOption))
                     .first()
                     .endsWith(u'=' + name));
+    }
+
+    // The pool that asks ahead on shares changes nothing but the wait: the
+    // same tree, texts, log and outcome, with a copy refused and one failing
+    // in the middle of a folder of more files than it asks ahead, and with a
+    // stop request there.
+    void askingAheadChangesNothingButTheWait() {
+        const QRegularExpression date(u"\\d\\d/\\d\\d/\\d{4} [\\d:]{8}"_s);
+        const auto runOnce = [&](bool ahead, const QString& stopAt) {
+            TempDrives drives;
+            FakeClock clock;
+            FaultyFileSystem fs;
+            fs.askAhead = ahead;
+            fs.probeFails["f040.txt"] = EACCES;
+            fs.copyFails["f100.txt"] = EIO;
+            for (int i = 0; i < 150; ++i) {
+                const QString name = u"f%1.txt"_s.arg(i, 3, 10, QLatin1Char('0'));
+                writeFile(drives.host(u"F:\\S\\"_s + name), "new", t0);
+                if (i < 100) // up to date, then older
+                    writeFile(drives.host(u"D:\\T\\S\\"_s + name), "old",
+                              t0.addSecs(i < 50 ? 0 : -9));
+                if (i % 10 == 0)
+                    writeFile(drives.host(u"F:\\S\\Sub\\Deep\\"_s + name), "sub", t0);
+            }
+            CommandRun run;
+            run.w.onWrite = [&](const RecordingWindow::Write& write) {
+                if (!stopAt.isEmpty() && write.value.endsWith(stopAt))
+                    StopFlag = 1;
+            };
+            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            QStringList writes;
+            for (const RecordingWindow::Write& write : run.w.writes)
+                writes << write.control + u'=' + write.value;
+            StopFlag = 0;
+            return std::tuple{int(outcome.end),
+                              outcome.error,
+                              tree(drives.host(u"D:\\T"_s)),
+                              writes,
+                              QString::fromUtf8(drives.log()).replace(date, u"<data>"_s),
+                              run.box()};
+        };
+        for (const QString& stopAt : {QString(), u"\\f120.txt"_s}) {
+            const auto alone = runOnce(false, stopAt), ahead = runOnce(true, stopAt);
+            QCOMPARE(std::get<0>(ahead), std::get<0>(alone));
+            QCOMPARE(std::get<1>(ahead), std::get<1>(alone));
+            QCOMPARE(std::get<2>(ahead), std::get<2>(alone));
+            QCOMPARE(std::get<3>(ahead), std::get<3>(alone));
+            QCOMPARE(std::get<4>(ahead), std::get<4>(alone));
+            QCOMPARE(std::get<5>(ahead), std::get<5>(alone));
+            QCOMPARE(std::get<0>(alone), int(RunEnd::Reported)); // the failure outweighs the stop
+            QCOMPARE(std::get<1>(alone), 57);
+            const qsizetype arrived = std::get<2>(alone).filter(u"=new"_s).size();
+            QVERIFY(stopAt.isEmpty() ? arrived == 99 : arrived < 99);
+        }
     }
 
     void destinationInsideTheSourceThroughAMount() {

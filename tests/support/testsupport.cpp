@@ -136,9 +136,13 @@ Directory FaultyFileSystem::openDirectory(const Directory& parent, const std::st
 }
 
 FileInfo FaultyFileSystem::probe(const Directory& dir, const std::string& name) {
-    if (probeFails.contains(name))
-        raiseErrno(probeFails[name], Missing::File);
+    if (const auto fail = probeFails.find(name); fail != probeFails.end()) // on any thread
+        raiseErrno(fail->second, Missing::File);
     return FileSystem::probe(dir, name);
+}
+
+bool FaultyFileSystem::asksAhead(const Directory& source, const Directory& destination) {
+    return askAhead.value_or(FileSystem::asksAhead(source, destination));
 }
 
 bool FaultyFileSystem::copyFile(const Directory& fromDir, const std::string& from,

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <map>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -110,10 +111,14 @@ public:
     // Volume flushes asked for; `onSync` sees each one.
     int syncs = 0;
     std::function<void()> onSync;
+    // Whether runs ask ahead, whatever volume they are on.
+    std::optional<bool> askAhead;
 
     platform::Directory openDirectory(const platform::Directory& parent,
                                       const std::string& name) override;
     platform::FileInfo probe(const platform::Directory& dir, const std::string& name) override;
+    bool asksAhead(const platform::Directory& source,
+                   const platform::Directory& destination) override;
     bool copyFile(const platform::Directory& fromDir, const std::string& from,
                   const platform::Directory& toDir, const std::string& to,
                   const Progress& progress) override;

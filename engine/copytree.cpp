@@ -86,12 +86,23 @@ bool outOfDate(const FileInfo& from, const FileInfo& to, const Directory& destDi
     return later > 0 || (later == 0 && to.length != from.length);
 }
 
-// The size rule: large files through CopyFileShell, the rest plainly.
-// Returns whether the copy was made; raises when it failed.
+bool isLarge(const FileInfo& source) {
+    return double(source.length) / 1024.0 > LargeFileKiB;
+}
+
+// The size rule: large files through CopyFileShell, the rest plainly, from
+// a copy made ahead where there is one. Returns whether the copy was made;
+// raises when it failed.
 bool copyBySize(const FileInfo& source, const Directory& fromDir, const Directory& toDir,
-                const std::string& name, CopyRun& run) {
-    if (double(source.length) / 1024.0 <= LargeFileKiB)
-        return FileSystem::get().copyFile(fromDir, name, toDir, name);
+                const std::string& name, CopyRun& run, Lookahead::Level* ahead) {
+    FileSystem& fs = FileSystem::get();
+    if (!isLarge(source)) {
+        if (std::optional<PreparedCopy> made = ahead ? ahead->prepared(name) : std::nullopt) {
+            fs.placeCopy(*made, toDir, name);
+            return true;
+        }
+        return fs.copyFile(fromDir, name, toDir, name);
+    }
     const ShellCopy shell = CopyFileShell(fromDir, name, toDir, name);
     if (shell.failure.number != 0 && shell.failure.number != ErrFileNotFound)
         run.failed(shell.failure, nameText(name));
@@ -148,7 +159,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
     };
     const auto copy = [&] {
         try {
-            if (copyBySize(from, sourceDir, destDir, hostName, run)) {
+            if (copyBySize(from, sourceDir, destDir, hostName, run, ahead)) {
                 failure = {};
                 w.fileCopied();
             }
@@ -185,6 +196,16 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
 
 // The entries that the file scan takes, in its order: files whose names
 // match the pattern.
+// Whether copyEntry's first copy of a file is one that can be made ahead:
+// the plain copy of a file that is missing at the destination, could not be
+// looked at there (but for a refusal) or is out of date.
+bool copiedAhead(const FileInfo& from, int32_t toError, const FileInfo& to,
+                 const Directory& destDir) {
+    if (isLarge(from))
+        return false; // through its own window, at its turn
+    return toError != 0 ? toError != ErrPermissionDenied : outOfDate(from, to, destDir);
+}
+
 bool scanned(const DirEntry& entry, const QString& pattern, bool everyName) {
     return !entry.directory && (everyName || matchesPattern(nameText(entry.name), pattern));
 }
@@ -235,7 +256,10 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         std::optional<Lookahead::Level> ahead;
         if (run.lookahead)
             ahead.emplace(*run.lookahead, sourceDir, destDir,
-                          scannedFiles(entries, pattern, everyName), !destDir.made());
+                          scannedFiles(entries, pattern, everyName), !destDir.made(),
+                          [&destDir](const FileInfo& from, int32_t toError, const FileInfo& to) {
+                              return copiedAhead(from, toError, to, destDir);
+                          });
         bool recording = false; // record-and-continue, from the first file on
         for (const DirEntry& entry : entries) {
             if (!scanned(entry, pattern, everyName))

@@ -24,51 +24,70 @@ bool Lookahead::handOutAllowed() const {
 }
 
 void Lookahead::work() {
-    FileSystem& fs = FileSystem::get();
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_work.wait(lock, [this] { return m_ending || handOutAllowed(); });
+        m_work.wait(lock, [this] { return m_ending || !m_dropped.empty() || handOutAllowed(); });
         if (m_ending)
             return;
-        const size_t question = m_handedOut++;
-        Slot& slot = m_slots[question % window];
-        slot.question = question;
-        slot.answered = false;
-        const std::string name = *m_files[question];
-        const Directory& source = *m_source;
-        const Directory& destination = *m_destination;
-        const bool probe = m_probe;
         ++m_underWay;
-        lock.unlock();
-
-        // The recorded error is this thread's own: each failure travels in
-        // the answer to the level, which records it when it takes it.
-        Answer from, to;
-        try {
-            from.info = fs.attributes(source, name);
-        } catch (const Failure&) {
-            from.error = Err();
+        if (!m_dropped.empty()) {
+            std::optional<PreparedCopy> dropped(std::move(m_dropped.back()));
+            m_dropped.pop_back();
+            lock.unlock();
+            dropped.reset(); // its file removed
+            lock.lock();
+        } else {
+            const size_t question = m_handedOut++;
+            Slot& slot = m_slots[question % window];
+            slot.question = question;
+            slot.answered = false;
+            const std::string name = *m_files[question];
+            lock.unlock();
+            Slot answered;
+            answer(answered, name);
+            lock.lock();
+            slot.from = std::move(answered.from);
+            slot.to = std::move(answered.to);
+            slot.copy = std::move(answered.copy);
+            slot.answered = true;
         }
-        if (probe && from.error.number == 0 && !(from.info.attributes & AttrDirectory)) {
-            try {
-                to.info = fs.probe(destination, name);
-            } catch (const Failure&) {
-                to.error = Err();
-            }
-        }
-        clearError();
-
-        lock.lock();
-        slot.from = std::move(from);
-        slot.to = std::move(to);
-        slot.answered = true;
         --m_underWay;
         m_answered.notify_all();
     }
 }
 
+// The level's questions for one file, as it would ask them. The recorded
+// error is this thread's own: each failure travels in the answer to the
+// level, which records it when it takes it. m_mutex is not held, but the
+// level does not change while questions are under way.
+void Lookahead::answer(Slot& slot, const std::string& name) {
+    FileSystem& fs = FileSystem::get();
+    try {
+        slot.from.info = fs.attributes(*m_source, name);
+    } catch (const Failure&) {
+        slot.from.error = Err();
+    }
+    const bool file = slot.from.error.number == 0 && !(slot.from.info.attributes & AttrDirectory);
+    if (file && m_probe) {
+        try {
+            slot.to.info = fs.probe(*m_destination, name);
+        } catch (const Failure&) {
+            slot.to.error = Err();
+        }
+    }
+    const int32_t toError = m_probe ? slot.to.error.number : int32_t(ErrFileNotFound);
+    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info)) {
+        try {
+            slot.copy.made = fs.prepareCopy(*m_source, name, *m_destination);
+        } catch (const Failure&) {
+            slot.copy.error = Err();
+        }
+    }
+    clearError();
+}
+
 Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Directory& destination,
-                        std::vector<const std::string*> files, bool probe)
+                        std::vector<const std::string*> files, bool probe, Copies copies)
     : m_pool(pool) {
     {
         const std::lock_guard lock(pool.m_mutex);
@@ -76,18 +95,33 @@ Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Director
         pool.m_destination = &destination;
         pool.m_files = std::move(files);
         pool.m_probe = probe;
+        pool.m_copies = std::move(copies);
         pool.m_handedOut = pool.m_taken = 0;
     }
     pool.m_work.notify_all();
 }
 
 Lookahead::Level::~Level() {
-    std::unique_lock lock(m_pool.m_mutex);
-    m_pool.m_files.clear(); // nothing more is handed out
-    m_pool.m_answered.wait(lock, [this] { return m_pool.m_underWay == 0; });
-    for (Slot& slot : m_pool.m_slots)
+    Lookahead& pool = m_pool;
+    std::unique_lock lock(pool.m_mutex);
+    pool.m_files.clear(); // nothing more is handed out
+    pool.m_answered.wait(lock, [&] { return pool.m_underWay == 0; });
+    // Copies made ahead of where the level ended go, on the workers, as
+    // each costs a round trip on a share.
+    const auto drop = [&](Copy& copy) {
+        if (copy.made)
+            pool.m_dropped.push_back(std::move(*copy.made));
+        copy = {};
+    };
+    drop(pool.m_copyInHand);
+    for (Slot& slot : pool.m_slots) {
+        drop(slot.copy);
         slot = Slot{};
-    m_pool.m_source = m_pool.m_destination = nullptr;
+    }
+    pool.m_work.notify_all();
+    pool.m_answered.wait(lock, [&] { return pool.m_underWay == 0 && pool.m_dropped.empty(); });
+    pool.m_source = pool.m_destination = nullptr;
+    pool.m_copies = nullptr;
 }
 
 FileInfo Lookahead::Level::attributes(const std::string& name) {
@@ -97,18 +131,32 @@ FileInfo Lookahead::Level::attributes(const std::string& name) {
     Q_ASSERT(question < pool.m_files.size() && *pool.m_files[question] == name);
     Slot& slot = pool.m_slots[question % window];
     pool.m_answered.wait(lock, [&] { return slot.question == question && slot.answered; });
+    if (pool.m_copyInHand.made) // the last file's, which the level did not take
+        pool.m_dropped.push_back(std::move(*pool.m_copyInHand.made));
     pool.m_inHand = std::move(slot.to);
+    pool.m_copyInHand = std::move(slot.copy);
     const Answer from = std::move(slot.from);
     slot = Slot{};
     ++pool.m_taken; // a slot is free for the next question
     lock.unlock();
-    pool.m_work.notify_one();
+    pool.m_work.notify_all();
     return given(from);
 }
 
 FileInfo Lookahead::Level::probe([[maybe_unused]] const std::string& name) {
     Q_ASSERT(m_pool.m_taken > 0 && *m_pool.m_files[m_pool.m_taken - 1] == name);
     return given(m_pool.m_inHand);
+}
+
+std::optional<PreparedCopy> Lookahead::Level::prepared([[maybe_unused]] const std::string& name) {
+    Q_ASSERT(m_pool.m_taken > 0 && *m_pool.m_files[m_pool.m_taken - 1] == name);
+    Copy copy = std::move(m_pool.m_copyInHand);
+    m_pool.m_copyInHand = {};
+    if (copy.error.number != 0) {
+        Err() = copy.error;
+        throw Failure(copy.error.number);
+    }
+    return std::move(copy.made);
 }
 
 FileInfo Lookahead::given(const Answer& answer) {

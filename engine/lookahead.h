@@ -5,15 +5,19 @@
 // of its files the same two questions (the source's attributes, then how its
 // copy stands), and no answer depends on another file's copy: a pool of
 // workers asks them for the files ahead while the level works on the file in
-// hand. The level takes every answer in its own order, as if it had just
-// asked, so what it shows, records and logs is that of a walk that asks one
-// question at a time.
+// hand. A file the level will copy is also copied ahead, all but the rename
+// that puts it in place. The level takes every answer in its own order, as
+// if it had just asked, and renames each copy at its turn, so what it shows,
+// records, logs and leaves at the destination is that of a walk that asks
+// one question at a time; copies made ahead of a stop are removed.
 
 #include "platform/errors.h"
 #include "platform/files.h"
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,12 +39,17 @@ public:
     // The questions of one level, asked ahead for as long as it lives.
     class Level {
     public:
+        // Whether the level copies a file, by its attributes and its copy's
+        // (`toError` when the copy could not be looked at). Asked on the
+        // workers: it may read only what does not change meanwhile.
+        using Copies = std::function<bool(const platform::FileInfo& from, int32_t toError,
+                                          const platform::FileInfo& to)>;
         // `files` are the names the level takes, in its order, each living
         // as long as the level; their copies are looked for unless the
         // level's destination was just made (`probe` false).
         Level(Lookahead& pool, const platform::Directory& source,
               const platform::Directory& destination, std::vector<const std::string*> files,
-              bool probe);
+              bool probe, Copies copies);
         ~Level(); // waits for the questions under way; the rest are dropped
         Level(const Level&) = delete;
         Level& operator=(const Level&) = delete;
@@ -50,6 +59,9 @@ public:
         // failed raises, with the recorded error that asking it set.
         platform::FileInfo attributes(const std::string& name);
         platform::FileInfo probe(const std::string& name);
+        // The copy of the file in hand made ahead, once: none when it was
+        // not made; what making it raised is raised.
+        std::optional<platform::PreparedCopy> prepared(const std::string& name);
 
     private:
         Lookahead& m_pool;
@@ -60,13 +72,19 @@ private:
         platform::FileInfo info;
         platform::RecordedError error;
     };
+    struct Copy {
+        std::optional<platform::PreparedCopy> made;
+        platform::RecordedError error;
+    };
     struct Slot {
         size_t question = SIZE_MAX; // which file of the level it holds
         bool answered = false;
         Answer from, to;
+        Copy copy;
     };
 
     void work();
+    void answer(Slot& slot, const std::string& name);
     bool handOutAllowed() const; // with m_mutex held
     static platform::FileInfo given(const Answer& answer);
 
@@ -75,9 +93,12 @@ private:
     const platform::Directory* m_destination = nullptr;
     std::vector<const std::string*> m_files;
     bool m_probe = false;
-    size_t m_handedOut = 0; // files whose questions a worker took
-    size_t m_taken = 0;     // files whose answers the level took
-    Answer m_inHand;        // the copy's answer for the file in hand
+    Level::Copies m_copies;
+    size_t m_handedOut = 0;                        // files whose questions a worker took
+    size_t m_taken = 0;                            // files whose answers the level took
+    Answer m_inHand;                               // the copy's answer for the file in hand
+    Copy m_copyInHand;                             // and its copy made ahead
+    std::vector<platform::PreparedCopy> m_dropped; // removed by the workers
     int m_underWay = 0;
     bool m_ending = false;
     std::vector<Slot> m_slots; // question i in slot i % window

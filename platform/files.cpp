@@ -189,28 +189,49 @@ struct stat regularFile(const Fd& f) {
 
 } // namespace
 
-// The temporary file of one copy, removed unless it was renamed into place.
-// The file service knows it while it exists, so that a program ending in the
-// middle of the copy can remove it too.
-struct Temporary {
-    FileSystem& fs;
-    int dirFd;
-    std::string name;
-    bool placed = false;
-    void created(std::string n) {
-        name = std::move(n);
-        fs.m_temporaryFiles.push_back({dirFd, name});
+// The file service knows a temporary file while it exists, so that a program
+// ending in the middle of the copy can remove it too.
+void PreparedCopy::created(std::string name) {
+    m_name = std::move(name);
+    const std::lock_guard lock(m_fs->m_mutex);
+    m_fs->m_temporaryFiles.push_back({m_dirFd, m_name});
+}
+
+void PreparedCopy::forget() {
+    if (m_name.empty())
+        return;
+    const std::lock_guard lock(m_fs->m_mutex);
+    std::erase_if(m_fs->m_temporaryFiles, [&](const FileSystem::TemporaryFile& t) {
+        return t.dirFd == m_dirFd && t.name == m_name;
+    });
+    m_name.clear();
+}
+
+PreparedCopy::PreparedCopy(PreparedCopy&& other) noexcept
+    : m_fs(other.m_fs), m_dirFd(other.m_dirFd),
+      m_name(std::exchange(other.m_name, {})), m_times{other.m_times[0], other.m_times[1]} {}
+
+PreparedCopy& PreparedCopy::operator=(PreparedCopy&& other) noexcept {
+    if (this != &other) {
+        drop();
+        m_fs = other.m_fs;
+        m_dirFd = other.m_dirFd;
+        m_name = std::exchange(other.m_name, {});
+        m_times[0] = other.m_times[0];
+        m_times[1] = other.m_times[1];
     }
-    ~Temporary() {
-        if (name.empty())
-            return;
-        if (!placed)
-            ::unlinkat(dirFd, name.c_str(), 0);
-        std::erase_if(fs.m_temporaryFiles, [&](const FileSystem::TemporaryFile& t) {
-            return t.dirFd == dirFd && t.name == name;
-        });
-    }
-};
+    return *this;
+}
+
+PreparedCopy::~PreparedCopy() {
+    drop();
+}
+
+void PreparedCopy::drop() {
+    if (!m_name.empty())
+        ::unlinkat(m_dirFd, m_name.c_str(), 0);
+    forget();
+}
 
 Directory Directory::failed(int32_t error, std::string path) {
     Directory d;
@@ -586,16 +607,31 @@ bool changed(const struct stat& before, const struct stat& after) {
 
 bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
                           const std::string& to, const Progress& progress) {
+    std::optional<PreparedCopy> copy = prepareCopy(fromDir, from, toDir, progress);
+    if (!copy)
+        return false;
+    placeCopy(*copy, toDir, to);
+    return true;
+}
+
+std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
+                                                    const std::string& from, const Directory& toDir,
+                                                    const Progress& progress) {
     fromDir.require();
     const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
     struct stat st = regularFile(in);
 
     toDir.require();
-    if (!toDir.m_leftoversRemoved) {
-        toDir.m_leftoversRemoved = true;
-        removeLeftovers(toDir);
+    bool defaultAcl = false;
+    {
+        const std::lock_guard lock(m_mutex); // copies into one folder may run at once
+        if (!toDir.m_leftoversRemoved) {
+            toDir.m_leftoversRemoved = true;
+            removeLeftovers(toDir);
+        }
+        defaultAcl = toDir.hasDefaultAcl();
     }
-    Temporary temp{*this, toDir.fd(), {}};
+    PreparedCopy copy(*this, toDir.fd());
     Fd out;
     for (int attempt = 0; out.fd < 0; ++attempt) {
         const std::string name = temporaryPrefix + hostName() + '-' + std::to_string(::getpid()) +
@@ -607,7 +643,7 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
         out.fd = ::openat(toDir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                           st.st_mode & 0777);
         if (out.fd >= 0)
-            temp.created(name);
+            copy.created(name);
         else if (errno != EEXIST || attempt > 16)
             raiseErrno(errno, Missing::Path); // the folder itself is gone
     }
@@ -616,7 +652,7 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     // at all: it is read again from the start.
     for (int attempt = 0;; ++attempt) {
         if (!copyData(in.fd, out.fd, st, progress))
-            return false;
+            return std::nullopt;
         struct stat now {};
         if (::fstat(in.fd, &now) != 0)
             raiseErrno(errno, Missing::File);
@@ -634,28 +670,31 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     // has. A file system without permission bits (FAT through FUSE) refuses
     // them; the data and the time are what a backup needs.
     const mode_t bits = st.st_mode & 0777;
-    if (((bits & ~processUmask()) != bits || toDir.hasDefaultAcl()) &&
-        ::fchmod(out.fd, bits) != 0 && errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
+    if (((bits & ~processUmask()) != bits || defaultAcl) && ::fchmod(out.fd, bits) != 0 &&
+        errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
         raiseErrno(errno, Missing::File);
     // The time goes on before the rename, so the destination never shows a
     // complete file with a wrong time.
+    copy.m_times[0] = st.st_atim;
+    copy.m_times[1] = st.st_mtim;
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (setTimes(out.fd, times) != 0)
         raiseErrno(errno, Missing::File);
     // close() is where a network or full volume may report a lost write.
     if (::close(out.release()) != 0)
         raiseErrno(errno, Missing::File);
-    if (::renameat(toDir.fd(), temp.name.c_str(), toDir.fd(), to.c_str()) != 0)
+    return copy;
+}
+
+void FileSystem::placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to) {
+    if (::renameat(copy.m_dirFd, copy.m_name.c_str(), toDir.fd(), to.c_str()) != 0)
         raiseErrno(errno, Missing::File);
-    temp.placed = true;
+    copy.forget();
     // FAT through FUSE stamps a renamed file anew and ignores a modification
     // time that comes alone: there both times go on again, by name.
-    if (toDir.keepsCoarseTimes()) {
-        const struct timespec both[2] = {st.st_atim, st.st_mtim};
-        if (::utimensat(toDir.fd(), to.c_str(), both, AT_SYMLINK_NOFOLLOW) != 0)
-            raiseErrno(errno, Missing::File);
-    }
-    return true;
+    if (toDir.keepsCoarseTimes() &&
+        ::utimensat(toDir.fd(), to.c_str(), copy.m_times, AT_SYMLINK_NOFOLLOW) != 0)
+        raiseErrno(errno, Missing::File);
 }
 
 void FileSystem::removeLeftovers(const Directory& dir) {
@@ -684,6 +723,7 @@ void FileSystem::removeLeftovers(const Directory& dir) {
 }
 
 void FileSystem::removeTemporaryFiles() {
+    const std::lock_guard lock(m_mutex);
     for (const TemporaryFile& t : m_temporaryFiles)
         ::unlinkat(t.dirFd, t.name.c_str(), 0);
     m_temporaryFiles.clear();

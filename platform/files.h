@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -16,7 +17,7 @@
 
 namespace platform {
 
-struct Temporary;
+class FileSystem;
 
 enum Attribute : int {
     AttrNormal = 0,
@@ -90,6 +91,30 @@ private:
     mutable std::optional<bool> m_defaultAcl;
 };
 
+// A copy made but for its last step: the source's data in a hidden temporary
+// file beside its destination, with the source's permission bits and time,
+// closed. Placing it renames it over the destination; one dropped unplaced
+// is removed.
+class PreparedCopy {
+public:
+    PreparedCopy(PreparedCopy&& other) noexcept;
+    PreparedCopy& operator=(PreparedCopy&& other) noexcept;
+    PreparedCopy(const PreparedCopy&) = delete;
+    ~PreparedCopy();
+
+private:
+    friend class FileSystem;
+    PreparedCopy(FileSystem& fs, int dirFd) : m_fs(&fs), m_dirFd(dirFd) {}
+    void created(std::string name);
+    void forget(); // placed, or removed
+    void drop();   // removed unless placed
+
+    FileSystem* m_fs;
+    int m_dirFd; // the folder's, open for as long as the copy exists
+    std::string m_name;
+    struct timespec m_times[2] = {}; // the source's access and modification times
+};
+
 // "*" and "?" as on the system's command line, case-insensitive; "*.*" and an
 // empty pattern match every name.
 bool matchesPattern(const QString& name, const QString& pattern);
@@ -156,8 +181,15 @@ public:
     // holes. The first copy into a directory also removes the temporary files
     // that killed copies left there.
     using Progress = std::function<bool(int64_t done, int64_t total)>;
-    virtual bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
-                          const std::string& to, const Progress& progress = {});
+    bool copyFile(const Directory& fromDir, const std::string& from, const Directory& toDir,
+                  const std::string& to, const Progress& progress = {});
+    // The same in two steps, so that copies can be made on several threads
+    // at once and placed in order: all of copyFile but the rename (none when
+    // cancelled), and then the rename over `to`, in the folder it was made in.
+    virtual std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
+                                                    const std::string& from, const Directory& toDir,
+                                                    const Progress& progress = {});
+    void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
     // Appends to a text file, creating it; `header` goes first when the file
     // is empty.
@@ -187,9 +219,9 @@ protected:
     virtual int syncVolume(int fd);
 
 private:
-    friend struct Temporary;
+    friend class PreparedCopy;
     // Removes the temporary files of this computer's copies whose process is
-    // gone, and any older than a day.
+    // gone, and any older than a day; m_mutex held.
     void removeLeftovers(const Directory& dir);
     // Moves the data of `in` (whose stat is `st`) to the start of `out`;
     // false when cancelled.
@@ -199,6 +231,8 @@ private:
         std::string name;
     };
     std::vector<TemporaryFile> m_temporaryFiles; // of the copies under way
+    // Guards the temporary files and what copies learn of a folder once.
+    std::mutex m_mutex;
 };
 
 } // namespace platform

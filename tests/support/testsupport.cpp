@@ -145,12 +145,13 @@ bool FaultyFileSystem::asksAhead(const Directory& source, const Directory& desti
     return askAhead.value_or(FileSystem::asksAhead(source, destination));
 }
 
-bool FaultyFileSystem::copyFile(const Directory& fromDir, const std::string& from,
-                                const Directory& toDir, const std::string& to,
-                                const Progress& progress) {
-    if (copyFails.contains(from))
-        raiseErrno(copyFails[from], Missing::File);
-    return FileSystem::copyFile(fromDir, from, toDir, to, progress);
+std::optional<PreparedCopy> FaultyFileSystem::prepareCopy(const Directory& fromDir,
+                                                          const std::string& from,
+                                                          const Directory& toDir,
+                                                          const Progress& progress) {
+    if (const auto fail = copyFails.find(from); fail != copyFails.end()) // on any thread
+        raiseErrno(fail->second, Missing::File);
+    return FileSystem::prepareCopy(fromDir, from, toDir, progress);
 }
 
 int FaultyFileSystem::setTimes(int fd, const struct timespec times[2]) {

@@ -119,9 +119,10 @@ public:
     platform::FileInfo probe(const platform::Directory& dir, const std::string& name) override;
     bool asksAhead(const platform::Directory& source,
                    const platform::Directory& destination) override;
-    bool copyFile(const platform::Directory& fromDir, const std::string& from,
-                  const platform::Directory& toDir, const std::string& to,
-                  const Progress& progress) override;
+    std::optional<platform::PreparedCopy> prepareCopy(const platform::Directory& fromDir,
+                                                      const std::string& from,
+                                                      const platform::Directory& toDir,
+                                                      const Progress& progress) override;
 
 protected:
     ssize_t transfer(int in, int out, size_t count, bool& kernelCopy) override;

@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTimer>
+#include <chrono>
+#include <optional>
 #include <stdexcept>
 
 namespace bench {
@@ -106,6 +109,24 @@ Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
             throw std::runtime_error("Pelivor ended with \"" + status.toStdString() + '"');
     };
     return peer;
+}
+
+double millisecondsToStop(const std::string& source, const std::string& destination, int afterMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto window = headlessWindow(drivePath(source), drivePath(destination));
+    std::optional<Clock::time_point> pressed;
+    QTimer::singleShot(afterMs, [&] {
+        TRAVO1::StopFlag = 1;
+        pressed = Clock::now();
+    });
+    TRAVO1::cmdCopy_Click(*window);
+    const auto ended = Clock::now();
+    TRAVO1::StopFlag = 0;
+    if (!pressed) {
+        platform::pumpEvents(); // the key, too late for this run
+        return -1;
+    }
+    return std::chrono::duration<double, std::milli>(ended - *pressed).count();
 }
 
 Peer commandPeer(const QString& name, const QString& program, const QStringList& arguments) {

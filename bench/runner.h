@@ -48,6 +48,11 @@ std::unique_ptr<TRAVO1::WindowModel> mainWindow(const QString& from, const QStri
 // paths through the drive table in force.
 Peer pelivorPeer(const QString& name, WindowFactory makeWindow);
 
+// Milliseconds from an ESC, pressed `afterMs` into Pelivor's copy of `source`
+// into `destination` (as the window's event pump delivers the key), to the
+// end of the Copy command; negative when the run ended before the key.
+double millisecondsToStop(const std::string& source, const std::string& destination, int afterMs);
+
 // An external command; the source and destination folders follow `arguments`.
 Peer commandPeer(const QString& name, const QString& program, const QStringList& arguments);
 

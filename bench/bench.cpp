@@ -349,16 +349,6 @@ void Bench::printTargets(QTextStream& out) const {
                    .arg(worst <= 50 ? QStringLiteral("met") : QStringLiteral("MISSED"));
     }
 
-    if (!m_stopMs.empty()) {
-        const double worst = *std::max_element(m_stopMs.begin(), m_stopMs.end());
-        out << QStringLiteral("  ESC in a full copy: stopped %1 ms after the key (at most %2 in "
-                              "%3 runs), at most 50: %4\n")
-                   .arg(median(m_stopMs), 0, 'f', 1)
-                   .arg(worst, 0, 'f', 1)
-                   .arg(m_stopMs.size())
-                   .arg(worst <= 50 ? QStringLiteral("met") : QStringLiteral("MISSED"));
-    }
-
     int64_t peak = 0;
     for (const Scenario& s : m_scenarios)
         if (s.runs.contains(ours))

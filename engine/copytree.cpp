@@ -194,8 +194,6 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
     return true;
 }
 
-// The entries that the file scan takes, in its order: files whose names
-// match the pattern.
 // Whether copyEntry's first copy of a file is one that can be made ahead:
 // the plain copy of a file that is missing at the destination, could not be
 // looked at there (but for a refusal) or is out of date.
@@ -206,6 +204,8 @@ bool copiedAhead(const FileInfo& from, int32_t toError, const FileInfo& to,
     return toError != 0 ? toError != ErrPermissionDenied : outOfDate(from, to, destDir);
 }
 
+// The entries that the file scan takes, in its order: files whose names
+// match the pattern.
 bool scanned(const DirEntry& entry, const QString& pattern, bool everyName) {
     return !entry.directory && (everyName || matchesPattern(nameText(entry.name), pattern));
 }

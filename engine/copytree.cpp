@@ -305,6 +305,10 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         for (const std::string& subdirectory : subdirectories) {
             if (include == 0)
                 return True;
+            // After a stop request no folder more is entered, nor made empty:
+            // on a share each would keep the operator waiting.
+            if (stopRequested())
+                return True;
             clearError(); // the directory-creation path is armed
             const QString name = nameText(subdirectory);
             if (collisions.collides(subdirectory)) {

@@ -26,11 +26,18 @@ bool Lookahead::handOutAllowed() const {
 void Lookahead::work() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_work.wait(lock, [this] { return m_ending || !m_dropped.empty() || handOutAllowed(); });
+        m_work.wait(lock, [this] {
+            return m_ending || !m_dropped.empty() || m_leftoversWanted || handOutAllowed();
+        });
         if (m_ending)
             return;
         ++m_underWay;
-        if (!m_dropped.empty()) {
+        if (m_leftoversWanted) {
+            m_leftoversWanted = false;
+            lock.unlock();
+            FileSystem::get().removeLeftovers(*m_destination);
+            lock.lock();
+        } else if (!m_dropped.empty()) {
             std::optional<PreparedCopy> dropped(std::move(m_dropped.back()));
             m_dropped.pop_back();
             lock.unlock();
@@ -44,7 +51,7 @@ void Lookahead::work() {
             const std::string name = *m_files[question];
             lock.unlock();
             Slot answered;
-            answer(answered, name);
+            answer(answered, name, question);
             lock.lock();
             slot.from = std::move(answered.from);
             slot.to = std::move(answered.to);
@@ -60,7 +67,7 @@ void Lookahead::work() {
 // error is this thread's own: each failure travels in the answer to the
 // level, which records it when it takes it. m_mutex is not held, but the
 // level does not change while questions are under way.
-void Lookahead::answer(Slot& slot, const std::string& name) {
+void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
     FileSystem& fs = FileSystem::get();
     try {
         slot.from.info = fs.attributes(*m_source, name);
@@ -76,14 +83,32 @@ void Lookahead::answer(Slot& slot, const std::string& name) {
         }
     }
     const int32_t toError = m_probe ? slot.to.error.number : int32_t(ErrFileNotFound);
-    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info)) {
+    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info) && mayCopy(question)) {
         try {
-            slot.copy.made = fs.prepareCopy(*m_source, name, *m_destination);
+            // Past the level's end the copy goes at its next step.
+            slot.copy.made = fs.prepareCopy(*m_source, name, *m_destination,
+                                            [this](int64_t, int64_t) { return !m_ended; });
         } catch (const Failure&) {
             slot.copy.error = Err();
         }
     }
     clearError();
+}
+
+// Waits until the file is among the next copiesAhead of the level, which
+// the file in hand always is; false when the level ended meanwhile. The
+// first copy into the level's destination has the leftovers of killed
+// copies removed there, on another worker.
+bool Lookahead::mayCopy(size_t question) {
+    std::unique_lock lock(m_mutex);
+    m_work.wait(lock, [&] { return m_files.empty() || question < m_taken + copiesAhead; });
+    if (m_files.empty())
+        return false;
+    if (FileSystem::get().claimLeftovers(*m_destination)) {
+        m_leftoversWanted = true;
+        m_work.notify_all();
+    }
+    return true;
 }
 
 Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Directory& destination,
@@ -97,6 +122,7 @@ Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Director
         pool.m_probe = probe;
         pool.m_copies = std::move(copies);
         pool.m_handedOut = pool.m_taken = 0;
+        pool.m_ended = false;
     }
     pool.m_work.notify_all();
 }
@@ -104,7 +130,9 @@ Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Director
 Lookahead::Level::~Level() {
     Lookahead& pool = m_pool;
     std::unique_lock lock(pool.m_mutex);
-    pool.m_files.clear(); // nothing more is handed out
+    pool.m_files.clear(); // nothing more is handed out, no copy more begun
+    pool.m_ended = true;
+    pool.m_work.notify_all();
     pool.m_answered.wait(lock, [&] { return pool.m_underWay == 0; });
     // Copies made ahead of where the level ended go, on the workers, as
     // each costs a round trip on a share.
@@ -119,7 +147,9 @@ Lookahead::Level::~Level() {
         slot = Slot{};
     }
     pool.m_work.notify_all();
-    pool.m_answered.wait(lock, [&] { return pool.m_underWay == 0 && pool.m_dropped.empty(); });
+    pool.m_answered.wait(lock, [&] {
+        return pool.m_underWay == 0 && pool.m_dropped.empty() && !pool.m_leftoversWanted;
+    });
     pool.m_source = pool.m_destination = nullptr;
     pool.m_copies = nullptr;
 }

@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -30,6 +31,9 @@ public:
     // they may go.
     static constexpr int workers = 16;
     static constexpr size_t window = 64;
+    // Copies made ahead at most: a stop waits for each one under way and
+    // removes each one made, a round trip apiece on a share.
+    static constexpr size_t copiesAhead = 8;
 
     Lookahead();
     ~Lookahead();
@@ -84,7 +88,8 @@ private:
     };
 
     void work();
-    void answer(Slot& slot, const std::string& name);
+    void answer(Slot& slot, const std::string& name, size_t question);
+    bool mayCopy(size_t question);
     bool handOutAllowed() const; // with m_mutex held
     static platform::FileInfo given(const Answer& answer);
 
@@ -99,6 +104,8 @@ private:
     Answer m_inHand;                               // the copy's answer for the file in hand
     Copy m_copyInHand;                             // and its copy made ahead
     std::vector<platform::PreparedCopy> m_dropped; // removed by the workers
+    bool m_leftoversWanted = false;                // the destination's, by a worker
+    std::atomic<bool> m_ended{false};              // copies under way give up
     int m_underWay = 0;
     bool m_ending = false;
     std::vector<Slot> m_slots; // question i in slot i % window

@@ -88,17 +88,17 @@ QByteArray fuseDriver(dev_t device) {
 
 // FAT keeps modification times to 2 seconds and, like exFAT, matches names
 // without regard to case: the kernel's vfat, msdos and exfat, and the FUSE
-// drivers that stand in where the kernel has none. An ext4 folder may fold
-// case on its own.
+// drivers that stand in where the kernel has none. An ext4, f2fs or tmpfs
+// folder may fold case on its own.
 Directory::Volume volumeOf(int fd) {
     constexpr long exfatMagic = 0x2011BAB0;
     Directory::Volume volume;
     struct statfs fs {};
-    if (::fstatfs(fd, &fs) != 0)
-        return volume;
     struct stat st {};
-    const QByteArray driver =
-        fs.f_type == FUSE_SUPER_MAGIC && ::fstat(fd, &st) == 0 ? fuseDriver(st.st_dev) : "";
+    if (::fstatfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0)
+        return volume;
+    volume.device = st.st_dev;
+    const QByteArray driver = fs.f_type == FUSE_SUPER_MAGIC ? fuseDriver(st.st_dev) : "";
     volume.coarseTimes = fs.f_type == MSDOS_SUPER_MAGIC || driver == "fuse.fusefat";
     // FUSE, NFS, SMB (both magics), 9p, AFS, Ceph and Coda.
     constexpr long remoteMagics[] = {FUSE_SUPER_MAGIC, NFS_SUPER_MAGIC,  SMB_SUPER_MAGIC,
@@ -106,10 +106,17 @@ Directory::Volume volumeOf(int fd) {
                                      AFS_SUPER_MAGIC,  0x00C36400,       CODA_SUPER_MAGIC};
     volume.remote = std::find(std::begin(remoteMagics), std::end(remoteMagics), long(fs.f_type)) !=
                     std::end(remoteMagics);
+    volume.foldsPerFolder =
+        fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == F2FS_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
+    volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic || driver.contains("exfat");
+    return volume;
+}
+
+// The folder's own case folding, on a volume where folders have one.
+Directory::Volume withFolding(Directory::Volume volume, int fd) {
     int flags = 0;
-    volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic ||
-                         driver.contains("exfat") ||
-                         (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL));
+    if (volume.foldsPerFolder)
+        volume.ignoresCase = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL);
     return volume;
 }
 
@@ -191,7 +198,7 @@ struct stat regularFile(const Fd& f) {
 
 // The file service knows a temporary file while it exists, so that a program
 // ending in the middle of the copy can remove it too.
-void PreparedCopy::created(std::string name) {
+void PreparedCopy::reserve(std::string name) {
     m_name = std::move(name);
     const std::lock_guard lock(m_fs->m_mutex);
     m_fs->m_temporaryFiles.push_back({m_dirFd, m_name});
@@ -284,7 +291,7 @@ bool Directory::hasDefaultAcl() const {
 
 const Directory::Volume& Directory::volume() const {
     if (!m_volume)
-        m_volume = m_fd >= 0 ? volumeOf(m_fd) : Volume{};
+        m_volume = m_fd >= 0 ? withFolding(volumeOf(m_fd), m_fd) : Volume{};
     return *m_volume;
 }
 
@@ -345,7 +352,16 @@ Directory FileSystem::openDirectory(const Directory& parent, const std::string& 
         ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         raiseErrno(errno == ELOOP ? ENOTDIR : errno, Missing::Path);
-    return Directory(fd, parent.pathOf(name));
+    Directory child(fd, parent.pathOf(name));
+    // A folder on its parent's volume is known by it: on a share, asking
+    // the volume costs a round trip a folder. The device is the one the
+    // kernel holds, whatever the server's attributes say.
+    struct statx sx {};
+    if (parent.m_volume &&
+        ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0 &&
+        makedev(sx.stx_dev_major, sx.stx_dev_minor) == parent.m_volume->device)
+        child.m_volume = withFolding(*parent.m_volume, fd);
+    return child;
 }
 
 Directory FileSystem::tryOpenDirectory(const std::string& path) {
@@ -622,13 +638,11 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
     struct stat st = regularFile(in);
 
     toDir.require();
+    if (claimLeftovers(toDir))
+        removeLeftovers(toDir);
     bool defaultAcl = false;
     {
         const std::lock_guard lock(m_mutex); // copies into one folder may run at once
-        if (!toDir.m_leftoversRemoved) {
-            toDir.m_leftoversRemoved = true;
-            removeLeftovers(toDir);
-        }
         defaultAcl = toDir.hasDefaultAcl();
     }
     PreparedCopy copy(*this, toDir.fd());
@@ -640,12 +654,15 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
                                      .rightJustified(8, '0')
                                      .toStdString() +
                                  ".tmp";
+        copy.reserve(name);
         out.fd = ::openat(toDir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                           st.st_mode & 0777);
         if (out.fd >= 0)
-            copy.created(name);
-        else if (errno != EEXIST || attempt > 16)
-            raiseErrno(errno, Missing::Path); // the folder itself is gone
+            continue;
+        const int error = errno;
+        copy.forget(); // not ours: an EEXIST name stays as it is
+        if (error != EEXIST || attempt > 16)
+            raiseErrno(error, Missing::Path); // the folder itself is gone
     }
 
     // A source written to while it was read would give a copy of no version
@@ -697,6 +714,11 @@ void FileSystem::placeCopy(PreparedCopy& copy, const Directory& toDir, const std
         raiseErrno(errno, Missing::File);
 }
 
+bool FileSystem::claimLeftovers(const Directory& dir) {
+    const std::lock_guard lock(m_mutex);
+    return !std::exchange(dir.m_leftoversRemoved, true);
+}
+
 void FileSystem::removeLeftovers(const Directory& dir) {
     // Best effort: a folder that cannot be read fails the copy itself.
     const int fd = ::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -714,6 +736,9 @@ void FileSystem::removeLeftovers(const Directory& dir) {
             name.size() <= prefix + 4 ||
             ::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
+        // A copy's name is reserved before its file exists, so one listed
+        // here is either reserved still or gone (placed, or dropped).
+        const std::lock_guard lock(m_mutex);
         const bool ours = std::any_of(m_temporaryFiles.begin(), m_temporaryFiles.end(),
                                       [&](const TemporaryFile& t) { return t.name == name; });
         if (!ours && abandoned(name, st))

@@ -74,6 +74,8 @@ public:
 
     struct Volume {
         bool coarseTimes = false, ignoresCase = false, remote = false;
+        bool foldsPerFolder = false; // case folding is a folder's own (ext4, f2fs, tmpfs)
+        dev_t device = 0;
     };
 
 private:
@@ -105,9 +107,9 @@ public:
 private:
     friend class FileSystem;
     PreparedCopy(FileSystem& fs, int dirFd) : m_fs(&fs), m_dirFd(dirFd) {}
-    void created(std::string name);
-    void forget(); // placed, or removed
-    void drop();   // removed unless placed
+    void reserve(std::string name); // before the file is created: no scan takes it
+    void forget();                  // placed, or removed
+    void drop();                    // removed unless placed
 
     FileSystem* m_fs;
     int m_dirFd; // the folder's, open for as long as the copy exists
@@ -208,6 +210,15 @@ public:
     // that ends in the middle of one.
     void removeTemporaryFiles();
 
+    // True for the first caller only, who then removes the temporary files
+    // that killed copies left in the folder (removeLeftovers), at once or on
+    // another thread: no copy into it waits for that. False in a folder the
+    // run made.
+    bool claimLeftovers(const Directory& dir);
+    // Removes the temporary files of this computer's copies whose process is
+    // gone, and any older than a day; safe beside copies into the folder.
+    void removeLeftovers(const Directory& dir);
+
 protected:
     // Moves up to `count` bytes from `in` to `out` at their file offsets, as
     // read(2) would: the bytes moved, 0 at the end, -1 with errno set.
@@ -220,9 +231,6 @@ protected:
 
 private:
     friend class PreparedCopy;
-    // Removes the temporary files of this computer's copies whose process is
-    // gone, and any older than a day; m_mutex held.
-    void removeLeftovers(const Directory& dir);
     // Moves the data of `in` (whose stat is `st`) to the start of `out`;
     // false when cancelled.
     bool copyData(int in, int out, const struct stat& st, const Progress& progress);

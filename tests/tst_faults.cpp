@@ -598,6 +598,30 @@ private Q_SLOTS:
     // same tree, texts, log and outcome, with a copy refused and one failing
     // in the middle of a folder of more files than it asks ahead, and with a
     // stop request there.
+    // A folder learns its volume from its parent's, but not across a mount.
+    void volumeBelowAMount() {
+        QTemporaryDir top;
+        const QString image = top.filePath(u"fat.img"_s), point = top.filePath(u"Stick"_s);
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(32 << 20));
+        file.close();
+        QString error;
+        if (!succeeds(u"mkfs.vfat"_s, {image}, &error))
+            QSKIP(qPrintable(u"mkfs.vfat (dosfstools) is missing: "_s + error));
+        QVERIFY(QDir().mkpath(point));
+        auto fat = mountFat(point, image);
+        if (!fat->mounted)
+            QSKIP(qPrintable(u"a FAT image cannot be mounted here: "_s + fat->error));
+        QVERIFY(QDir().mkpath(point + u"/Inner"_s));
+        FileSystem& fs = FileSystem::get();
+        const Directory local = fs.openDirectory(QFile::encodeName(top.path()).toStdString());
+        QVERIFY(!local.keepsCoarseTimes() && !local.ignoresCase());
+        const Directory stick = fs.openDirectory(local, "Stick");
+        QVERIFY(stick.keepsCoarseTimes() && stick.ignoresCase());
+        const Directory inner = fs.openDirectory(stick, "Inner");
+        QVERIFY(inner.keepsCoarseTimes() && inner.ignoresCase());
+    }
+
     void askingAheadChangesNothingButTheWait() {
         const QRegularExpression realTime(u"\\d\\d:\\d\\d:\\d\\d"_s); // of the real clock
         const auto runOnce = [&](bool ahead, const QString& stopAt) {
@@ -616,6 +640,8 @@ private Q_SLOTS:
                 if (i % 10 == 0)
                     writeFile(drives.host(u"F:\\S\\Sub\\Deep\\"_s + name), "sub", t0);
             }
+            // A killed copy's leftover, removed beside the copies made ahead.
+            writeFile(drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00d.tmp"_s), "torn", t0);
             CommandRun run;
             run.w.onWrite = [&](const RecordingWindow::Write& write) {
                 if (!stopAt.isEmpty() && write.value.endsWith(stopAt))
@@ -639,6 +665,7 @@ private Q_SLOTS:
             QCOMPARE(std::get<0>(ahead), std::get<0>(alone));
             QCOMPARE(std::get<1>(ahead), std::get<1>(alone));
             QCOMPARE(std::get<2>(ahead), std::get<2>(alone));
+            QVERIFY(std::get<2>(ahead).filter(u".pelivor-"_s).isEmpty());
             QCOMPARE(std::get<3>(ahead), std::get<3>(alone));
             QCOMPARE(std::get<4>(ahead), std::get<4>(alone));
             QCOMPARE(std::get<5>(ahead), std::get<5>(alone));

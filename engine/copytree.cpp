@@ -365,7 +365,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run) {
     if (!run.lookahead && FileSystem::get().asksAhead(run.source, run.destination))
-        run.lookahead = std::make_unique<Lookahead>();
+        run.lookahead = std::make_unique<Lookahead>(run.destination);
     try {
         return copyLevel(w, source, destination, includeSubdirectories, pattern, run.source,
                          run.destination, run);

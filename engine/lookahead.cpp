@@ -4,7 +4,7 @@ namespace TRAVO1 {
 
 using namespace platform;
 
-Lookahead::Lookahead() : m_slots(window) {
+Lookahead::Lookahead(const Directory& top) : m_top(top), m_slots(window) {
     for (int i = 0; i < workers; ++i)
         m_threads.emplace_back([this] { work(); });
 }
@@ -17,6 +17,10 @@ Lookahead::~Lookahead() {
     m_work.notify_all();
     for (std::thread& t : m_threads)
         t.join();
+    for (auto& [name, folder] : m_staging) {
+        folder = Directory();
+        FileSystem::get().removeStaging(m_top, name);
+    }
 }
 
 bool Lookahead::handOutAllowed() const {
@@ -83,11 +87,16 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
         }
     }
     const int32_t toError = m_probe ? slot.to.error.number : int32_t(ErrFileNotFound);
-    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info) && mayCopy(question)) {
+    bool allowed = false;
+    const Directory* staging = nullptr;
+    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info))
+        staging = mayCopy(question, allowed);
+    if (allowed) {
         try {
             // Past the level's end the copy goes at its next step.
-            slot.copy.made = fs.prepareCopy(*m_source, name, *m_destination,
-                                            [this](int64_t, int64_t) { return !m_ended; });
+            slot.copy.made = fs.prepareCopy(
+                *m_source, name, *m_destination, [this](int64_t, int64_t) { return !m_ended; },
+                staging);
         } catch (const Failure&) {
             slot.copy.error = Err();
         }
@@ -96,19 +105,55 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
 }
 
 // Waits until the file is among the next copiesAhead of the level, which
-// the file in hand always is; false when the level ended meanwhile. The
-// first copy into the level's destination has the leftovers of killed
-// copies removed there, on another worker.
-bool Lookahead::mayCopy(size_t question) {
+// the file in hand always is; not allowed when the level ended meanwhile.
+// The first copy into the level's destination has the leftovers of killed
+// copies removed there, on another worker. Returns the staging folder that
+// the copy takes, if any: in folders the run made.
+const Directory* Lookahead::mayCopy(size_t question, bool& allowed) {
     std::unique_lock lock(m_mutex);
     m_work.wait(lock, [&] { return m_files.empty() || question < m_taken + copiesAhead; });
     if (m_files.empty())
-        return false;
+        return nullptr;
+    allowed = true;
     if (FileSystem::get().claimLeftovers(*m_destination)) {
         m_leftoversWanted = true;
         m_work.notify_all();
     }
-    return true;
+    // A folder the run made takes every file at once, and there copies
+    // queue; a few changed files are best renamed within their folder.
+    if (!m_destination->made())
+        return nullptr;
+    if (m_stagingState == Staging::None)
+        makeStaging(lock);
+    m_work.wait(lock, [&] { return m_stagingState == Staging::Made; });
+    return m_staging.empty() ? nullptr : &m_staging[m_copiesBegun++ % m_staging.size()].second;
+}
+
+// Made at the run's first copy, so that a run copying nothing makes none;
+// none when one cannot be made: copies are then prepared beside their
+// destination.
+void Lookahead::makeStaging(std::unique_lock<std::mutex>& lock) {
+    m_stagingState = Staging::Making;
+    lock.unlock();
+    std::vector<std::pair<std::string, Directory>> made;
+    for (size_t i = 0; i < stagingFolders; ++i) {
+        std::string name;
+        Directory folder = FileSystem::get().makeStaging(m_top, name);
+        made.emplace_back(std::move(name), std::move(folder));
+        if (made.back().second.fd() < 0)
+            break;
+    }
+    const bool complete = made.size() == stagingFolders && made.back().second.fd() >= 0;
+    if (!complete)
+        for (auto& [name, folder] : made) {
+            folder = Directory();
+            FileSystem::get().removeStaging(m_top, name);
+        }
+    lock.lock();
+    if (complete)
+        m_staging = std::move(made);
+    m_stagingState = Staging::Made;
+    m_work.notify_all();
 }
 
 Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Directory& destination,

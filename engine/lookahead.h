@@ -33,9 +33,14 @@ public:
     static constexpr size_t window = 64;
     // Copies made ahead at most: a stop waits for each one under way and
     // removes each one made, a round trip apiece on a share.
-    static constexpr size_t copiesAhead = 8;
+    static constexpr size_t copiesAhead = 4;
+    // Copies are prepared in turn in this many staging folders (more than
+    // the copies under way at once), so that none waits for another.
+    static constexpr size_t stagingFolders = copiesAhead + 2;
 
-    Lookahead();
+    // `top`: the run's destination, where the staging folders go; it
+    // outlives the pool.
+    explicit Lookahead(const platform::Directory& top);
     ~Lookahead();
     Lookahead(const Lookahead&) = delete;
     Lookahead& operator=(const Lookahead&) = delete;
@@ -89,9 +94,15 @@ private:
 
     void work();
     void answer(Slot& slot, const std::string& name, size_t question);
-    bool mayCopy(size_t question);
+    const platform::Directory* mayCopy(size_t question, bool& allowed);
+    void makeStaging(std::unique_lock<std::mutex>& lock);
     bool handOutAllowed() const; // with m_mutex held
     static platform::FileInfo given(const Answer& answer);
+
+    const platform::Directory& m_top;
+    enum class Staging { None, Making, Made } m_stagingState = Staging::None;
+    std::vector<std::pair<std::string, platform::Directory>> m_staging; // name, folder
+    size_t m_copiesBegun = 0;
 
     // The level in hand; no level while `m_files` is empty.
     const platform::Directory* m_source = nullptr;

@@ -207,10 +207,7 @@ void PreparedCopy::reserve(std::string name) {
 void PreparedCopy::forget() {
     if (m_name.empty())
         return;
-    const std::lock_guard lock(m_fs->m_mutex);
-    std::erase_if(m_fs->m_temporaryFiles, [&](const FileSystem::TemporaryFile& t) {
-        return t.dirFd == m_dirFd && t.name == m_name;
-    });
+    m_fs->forgetTemporary(m_dirFd, m_name);
     m_name.clear();
 }
 
@@ -630,9 +627,85 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
     return true;
 }
 
+namespace {
+
+// A name no other copy takes: the prefix, this computer's name and process
+// id, a random number and ".tmp".
+std::string temporaryName() {
+    return FileSystem::temporaryPrefix + hostName() + '-' + std::to_string(::getpid()) + '-' +
+           QByteArray::number(QRandomGenerator::global()->generate(), 16)
+               .rightJustified(8, '0')
+               .toStdString() +
+           ".tmp";
+}
+
+// The temporary files in a staging folder, and the folder.
+void removeStagingAt(int topFd, const char* name) {
+    const int fd = ::openat(topFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (DIR* d = fd < 0 ? nullptr : ::fdopendir(fd)) {
+        while (dirent* e = ::readdir(d))
+            if (std::string_view(e->d_name).starts_with(FileSystem::temporaryPrefix))
+                ::unlinkat(fd, e->d_name, 0);
+        ::closedir(d);
+    } else if (fd >= 0) {
+        ::close(fd);
+    }
+    ::unlinkat(topFd, name, AT_REMOVEDIR);
+}
+
+} // namespace
+
+Directory FileSystem::makeStaging(const Directory& top, std::string& name) {
+    const RecordedError saved = Err();
+    try {
+        top.require();
+        if (claimLeftovers(top))
+            removeLeftovers(top); // a killed run's staging folders with the rest
+        for (int attempt = 0;; ++attempt) {
+            name = temporaryName();
+            {
+                const std::lock_guard lock(m_mutex); // no scan beside it takes it
+                m_temporaryFiles.push_back({top.fd(), name});
+            }
+            if (::mkdirat(top.fd(), name.c_str(), 0700) == 0)
+                break;
+            const int error = errno;
+            forgetTemporary(top.fd(), name);
+            if (error != EEXIST || attempt > 16)
+                raiseErrno(error, Missing::Path);
+        }
+        Directory staging = openDirectory(top, name);
+        staging.volume(); // known before copies on other threads ask
+        return staging;
+    } catch (const Failure& f) {
+        Err() = saved;
+        if (!name.empty()) {
+            removeStaging(top, name);
+            name.clear();
+        }
+        return Directory::failed(f.number, {});
+    }
+}
+
+void FileSystem::removeStaging(const Directory& top, const std::string& name) {
+    if (top.fd() < 0 || name.empty())
+        return;
+    // Empty once every copy in it is placed or dropped: then one round trip.
+    if (::unlinkat(top.fd(), name.c_str(), AT_REMOVEDIR) != 0)
+        removeStagingAt(top.fd(), name.c_str());
+    forgetTemporary(top.fd(), name);
+}
+
+void FileSystem::forgetTemporary(int dirFd, const std::string& name) {
+    const std::lock_guard lock(m_mutex);
+    std::erase_if(m_temporaryFiles,
+                  [&](const TemporaryFile& t) { return t.dirFd == dirFd && t.name == name; });
+}
+
 std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
                                                     const std::string& from, const Directory& toDir,
-                                                    const Progress& progress) {
+                                                    const Progress& progress,
+                                                    const Directory* staging) {
     fromDir.require();
     const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
     struct stat st = regularFile(in);
@@ -640,22 +713,22 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
     toDir.require();
     if (claimLeftovers(toDir))
         removeLeftovers(toDir);
+    // Made beside the destination, or in a staging folder on its volume.
+    const Directory& into =
+        staging && staging->fd() >= 0 && staging->volume().device == toDir.volume().device
+            ? *staging
+            : toDir;
     bool defaultAcl = false;
     {
         const std::lock_guard lock(m_mutex); // copies into one folder may run at once
-        defaultAcl = toDir.hasDefaultAcl();
+        defaultAcl = into.hasDefaultAcl();
     }
-    PreparedCopy copy(*this, toDir.fd());
+    PreparedCopy copy(*this, into.fd());
     Fd out;
     for (int attempt = 0; out.fd < 0; ++attempt) {
-        const std::string name = temporaryPrefix + hostName() + '-' + std::to_string(::getpid()) +
-                                 '-' +
-                                 QByteArray::number(QRandomGenerator::global()->generate(), 16)
-                                     .rightJustified(8, '0')
-                                     .toStdString() +
-                                 ".tmp";
+        const std::string name = temporaryName();
         copy.reserve(name);
-        out.fd = ::openat(toDir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+        out.fd = ::openat(into.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                           st.st_mode & 0777);
         if (out.fd >= 0)
             continue;
@@ -734,14 +807,19 @@ void FileSystem::removeLeftovers(const Directory& dir) {
         struct stat st {};
         if (!name.starts_with(temporaryPrefix) || !name.ends_with(".tmp") ||
             name.size() <= prefix + 4 ||
-            ::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            ::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
             continue;
         // A copy's name is reserved before its file exists, so one listed
         // here is either reserved still or gone (placed, or dropped).
         const std::lock_guard lock(m_mutex);
         const bool ours = std::any_of(m_temporaryFiles.begin(), m_temporaryFiles.end(),
                                       [&](const TemporaryFile& t) { return t.name == name; });
-        if (!ours && abandoned(name, st))
+        if (ours || !abandoned(name, st))
+            continue;
+        if (S_ISDIR(st.st_mode))
+            removeStagingAt(dir.fd(), e->d_name);
+        else
             ::unlinkat(dir.fd(), e->d_name, 0);
     }
     ::closedir(d);
@@ -749,8 +827,10 @@ void FileSystem::removeLeftovers(const Directory& dir) {
 
 void FileSystem::removeTemporaryFiles() {
     const std::lock_guard lock(m_mutex);
-    for (const TemporaryFile& t : m_temporaryFiles)
-        ::unlinkat(t.dirFd, t.name.c_str(), 0);
+    // The files first, then the staging folders that held them.
+    for (auto t = m_temporaryFiles.rbegin(); t != m_temporaryFiles.rend(); ++t)
+        if (::unlinkat(t->dirFd, t->name.c_str(), 0) != 0 && errno == EISDIR)
+            ::unlinkat(t->dirFd, t->name.c_str(), AT_REMOVEDIR);
     m_temporaryFiles.clear();
 }
 

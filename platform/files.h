@@ -187,10 +187,12 @@ public:
                   const std::string& to, const Progress& progress = {});
     // The same in two steps, so that copies can be made on several threads
     // at once and placed in order: all of copyFile but the rename (none when
-    // cancelled), and then the rename over `to`, in the folder it was made in.
+    // cancelled), and then the rename over `to`. The temporary file is made
+    // in `staging` (see makeStaging) where it is on toDir's volume.
     virtual std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
                                                     const std::string& from, const Directory& toDir,
-                                                    const Progress& progress = {});
+                                                    const Progress& progress = {},
+                                                    const Directory* staging = nullptr);
     void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
     // Appends to a text file, creating it; `header` goes first when the file
@@ -210,13 +212,23 @@ public:
     // that ends in the middle of one.
     void removeTemporaryFiles();
 
+    // A hidden folder in `top`, named as a temporary file, where copies into
+    // the folders below it are prepared: on a share, creating a file holds
+    // its folder's lock for several round trips, and copies prepared in
+    // folders of their own queue neither behind one another nor behind the
+    // renames into their destination. A failed folder is returned as such.
+    Directory makeStaging(const Directory& top, std::string& name);
+    // Removes it, with any temporary file left in it.
+    void removeStaging(const Directory& top, const std::string& name);
+
     // True for the first caller only, who then removes the temporary files
     // that killed copies left in the folder (removeLeftovers), at once or on
     // another thread: no copy into it waits for that. False in a folder the
     // run made.
     bool claimLeftovers(const Directory& dir);
-    // Removes the temporary files of this computer's copies whose process is
-    // gone, and any older than a day; safe beside copies into the folder.
+    // Removes the temporary files (and staging folders) of this computer's
+    // copies whose process is gone, and any older than a day; safe beside
+    // copies into the folder.
     void removeLeftovers(const Directory& dir);
 
 protected:
@@ -234,6 +246,7 @@ private:
     // Moves the data of `in` (whose stat is `st`) to the start of `out`;
     // false when cancelled.
     bool copyData(int in, int out, const struct stat& st, const Progress& progress);
+    void forgetTemporary(int dirFd, const std::string& name);
     struct TemporaryFile {
         int dirFd; // the folder's, open for as long as the copy lasts
         std::string name;

@@ -242,10 +242,10 @@ struct CountingFileSystem : FileSystem {
         return FileSystem::probe(dir, name);
     }
     std::optional<PreparedCopy> prepareCopy(const Directory& fromDir, const std::string& from,
-                                            const Directory& toDir,
-                                            const Progress& progress) override {
+                                            const Directory& toDir, const Progress& progress,
+                                            const Directory* staging) override {
         ++copies;
-        return FileSystem::prepareCopy(fromDir, from, toDir, progress);
+        return FileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
     }
 };
 
@@ -367,10 +367,11 @@ private Q_SLOTS:
             ~FullOnce() override { install(nullptr); }
             std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
                                                     const std::string& from, const Directory& toDir,
-                                                    const Progress& progress) override {
+                                                    const Progress& progress,
+                                                    const Directory* staging) override {
                 if (std::exchange(full, false))
                     raiseErrno(ENOSPC, Missing::File);
-                return FileSystem::prepareCopy(fromDir, from, toDir, progress);
+                return FileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
             }
         } fullOnce;
         CommandRun run;
@@ -640,8 +641,13 @@ private Q_SLOTS:
                 if (i % 10 == 0)
                     writeFile(drives.host(u"F:\\S\\Sub\\Deep\\"_s + name), "sub", t0);
             }
-            // A killed copy's leftover, removed beside the copies made ahead.
+            // A killed run's leftovers, a copy and a staging folder, removed
+            // beside the copies made ahead.
+            const QString stale = drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00e.tmp"_s);
             writeFile(drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00d.tmp"_s), "torn", t0);
+            writeFile(stale + u"/.pelivor-elsewhere-1-0badf00f.tmp"_s, "torn", t0);
+            const struct timespec old[2] = {{t0.toSecsSinceEpoch(), 0}, {t0.toSecsSinceEpoch(), 0}};
+            ::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), old, 0);
             CommandRun run;
             run.w.onWrite = [&](const RecordingWindow::Write& write) {
                 if (!stopAt.isEmpty() && write.value.endsWith(stopAt))

@@ -148,10 +148,11 @@ bool FaultyFileSystem::asksAhead(const Directory& source, const Directory& desti
 std::optional<PreparedCopy> FaultyFileSystem::prepareCopy(const Directory& fromDir,
                                                           const std::string& from,
                                                           const Directory& toDir,
-                                                          const Progress& progress) {
+                                                          const Progress& progress,
+                                                          const Directory* staging) {
     if (const auto fail = copyFails.find(from); fail != copyFails.end()) // on any thread
         raiseErrno(fail->second, Missing::File);
-    return FileSystem::prepareCopy(fromDir, from, toDir, progress);
+    return FileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
 }
 
 int FaultyFileSystem::setTimes(int fd, const struct timespec times[2]) {

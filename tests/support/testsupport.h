@@ -122,7 +122,8 @@ public:
     std::optional<platform::PreparedCopy> prepareCopy(const platform::Directory& fromDir,
                                                       const std::string& from,
                                                       const platform::Directory& toDir,
-                                                      const Progress& progress) override;
+                                                      const Progress& progress,
+                                                      const platform::Directory* staging) override;
 
 protected:
     ssize_t transfer(int in, int out, size_t count, bool& kernelCopy) override;

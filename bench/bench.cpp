@@ -226,6 +226,10 @@ void Bench::stopOnShare(const fs::path& tree) {
         fs::remove_all(real(d));
         fs::create_directories(real(d));
         const double ms = millisecondsToStop(tree.string(), d.string(), 1000);
+        // What a stop gives up must be gone from the share, staging folders too.
+        for (const auto& entry : fs::recursive_directory_iterator(real(d)))
+            if (entry.path().filename().string().starts_with(".pelivor-"))
+                throw std::runtime_error("left after ESC: " + entry.path().string());
         std::fprintf(stderr, "  %-12s %-24s %8.1f ms\n", qPrintable(m_peers.front().name),
                      "ESC in a full copy", ms);
         if (ms >= 0)

@@ -671,6 +671,7 @@ Directory FileSystem::makeStaging(const Directory& top, std::string& name) {
                 break;
             const int error = errno;
             forgetTemporary(top.fd(), name);
+            name.clear(); // another's, if it exists: not to be removed
             if (error != EEXIST || attempt > 16)
                 raiseErrno(error, Missing::Path);
         }
@@ -812,9 +813,12 @@ void FileSystem::removeLeftovers(const Directory& dir) {
             continue;
         // A copy's name is reserved before its file exists, so one listed
         // here is either reserved still or gone (placed, or dropped).
-        const std::lock_guard lock(m_mutex);
-        const bool ours = std::any_of(m_temporaryFiles.begin(), m_temporaryFiles.end(),
-                                      [&](const TemporaryFile& t) { return t.name == name; });
+        bool ours = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            ours = std::any_of(m_temporaryFiles.begin(), m_temporaryFiles.end(),
+                               [&](const TemporaryFile& t) { return t.name == name; });
+        }
         if (ours || !abandoned(name, st))
             continue;
         if (S_ISDIR(st.st_mode))

@@ -169,6 +169,27 @@ std::unique_ptr<Mount> mountFat(const QString& point, const QString& image) {
     return m;
 }
 
+// A new 32 MiB FAT image mounted on `point`; none, and why, where that
+// cannot be done here.
+std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QString& why) {
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(32 << 20)) {
+        why = u"cannot make "_s + image;
+        return nullptr;
+    }
+    file.close();
+    if (!succeeds(u"mkfs.vfat"_s, {image}, &why)) {
+        why = u"mkfs.vfat (dosfstools) is missing: "_s + why;
+        return nullptr;
+    }
+    auto fat = mountFat(point, image);
+    if (!fat->mounted) {
+        why = u"a FAT image cannot be mounted here: "_s + fat->error;
+        return nullptr;
+    }
+    return fat;
+}
+
 // A folder chain too deep for any path, made and read through handles.
 constexpr int deepLevels = 18;
 std::string deepName(int level) {
@@ -529,15 +550,10 @@ private Q_SLOTS:
         TempDrives drives;
         QTemporaryDir images;
         const QString image = images.filePath(u"fat.img"_s), d = drives.host(u"D:"_s);
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(32 << 20));
-        file.close();
-        QString error;
-        if (!succeeds(u"mkfs.vfat"_s, {image}, &error))
-            QSKIP(qPrintable(u"mkfs.vfat (dosfstools) is missing: "_s + error));
-        auto fat = mountFat(d, image);
-        if (!fat->mounted)
-            QSKIP(qPrintable(u"a FAT image cannot be mounted here: "_s + fat->error));
+        QString why;
+        auto fat = freshFat(d, image, why);
+        if (!fat)
+            QSKIP(qPrintable(why));
         QVERIFY(QDir().mkpath(drives.host(u"D:\\T"_s)));
         for (int i = 0; i < 6; ++i)
             writeFile(drives.host(u"F:\\S\\%1\\f%2.txt"_s.arg(i % 2 ? u"Sub"_s : u"."_s).arg(i)),
@@ -603,16 +619,11 @@ private Q_SLOTS:
     void volumeBelowAMount() {
         QTemporaryDir top;
         const QString image = top.filePath(u"fat.img"_s), point = top.filePath(u"Stick"_s);
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(32 << 20));
-        file.close();
-        QString error;
-        if (!succeeds(u"mkfs.vfat"_s, {image}, &error))
-            QSKIP(qPrintable(u"mkfs.vfat (dosfstools) is missing: "_s + error));
         QVERIFY(QDir().mkpath(point));
-        auto fat = mountFat(point, image);
-        if (!fat->mounted)
-            QSKIP(qPrintable(u"a FAT image cannot be mounted here: "_s + fat->error));
+        QString why;
+        auto fat = freshFat(point, image, why);
+        if (!fat)
+            QSKIP(qPrintable(why));
         QVERIFY(QDir().mkpath(point + u"/Inner"_s));
         FileSystem& fs = FileSystem::get();
         const Directory local = fs.openDirectory(QFile::encodeName(top.path()).toStdString());

@@ -611,29 +611,44 @@ private Q_SLOTS:
                     .endsWith(u'=' + name));
     }
 
-    // The pool that asks ahead on shares changes nothing but the wait: the
-    // same tree, texts, log and outcome, with a copy refused and one failing
-    // in the middle of a folder of more files than it asks ahead, and with a
-    // stop request there.
-    // A folder learns its volume from its parent's, but not across a mount.
+    // A folder learns its volume from its parent's, but not across a mount;
+    // nor does the pool prepare a copy in a staging folder across one.
     void volumeBelowAMount() {
-        QTemporaryDir top;
-        const QString image = top.filePath(u"fat.img"_s), point = top.filePath(u"Stick"_s);
+        TempDrives drives;
+        QTemporaryDir images;
+        const QString point = drives.host(u"D:\\T\\Stick"_s);
         QVERIFY(QDir().mkpath(point));
         QString why;
-        auto fat = freshFat(point, image, why);
+        auto fat = freshFat(point, images.filePath(u"fat.img"_s), why);
         if (!fat)
             QSKIP(qPrintable(why));
         QVERIFY(QDir().mkpath(point + u"/Inner"_s));
         FileSystem& fs = FileSystem::get();
-        const Directory local = fs.openDirectory(QFile::encodeName(top.path()).toStdString());
+        const Directory local =
+            fs.openDirectory(QFile::encodeName(drives.host(u"D:\\T"_s)).toStdString());
         QVERIFY(!local.keepsCoarseTimes() && !local.ignoresCase());
         const Directory stick = fs.openDirectory(local, "Stick");
         QVERIFY(stick.keepsCoarseTimes() && stick.ignoresCase());
         const Directory inner = fs.openDirectory(stick, "Inner");
         QVERIFY(inner.keepsCoarseTimes() && inner.ignoresCase());
+
+        // New folders on the top's volume and on the stick, asked ahead.
+        writeFile(drives.host(u"F:\\S\\New\\a.txt"_s), "a", t0);
+        writeFile(drives.host(u"F:\\S\\Stick\\New\\b.txt"_s), "b", t0);
+        FaultyFileSystem faulty;
+        faulty.askAhead = true;
+        RecordingWindow w;
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(Err().number, 0);
+        QCOMPARE(tree(drives.host(u"D:\\T"_s)),
+                 (QStringList{u"New/"_s, u"New/a.txt=a"_s, u"Stick/"_s, u"Stick/Inner/"_s,
+                              u"Stick/New/"_s, u"Stick/New/b.txt=b"_s}));
     }
 
+    // The pool that asks ahead on shares changes nothing but the wait: the
+    // same tree, texts, log and outcome, with a copy refused and one failing
+    // in the middle of a folder of more files than it asks ahead, and with a
+    // stop request there.
     void askingAheadChangesNothingButTheWait() {
         const QRegularExpression realTime(u"\\d\\d:\\d\\d:\\d\\d"_s); // of the real clock
         const auto runOnce = [&](bool ahead, const QString& stopAt) {

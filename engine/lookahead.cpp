@@ -87,16 +87,15 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
         }
     }
     const int32_t toError = m_probe ? slot.to.error.number : int32_t(ErrFileNotFound);
-    bool allowed = false;
-    const Directory* staging = nullptr;
+    std::optional<const Directory*> staging;
     if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info))
-        staging = mayCopy(question, allowed);
-    if (allowed) {
+        staging = mayCopy(question);
+    if (staging) {
         try {
             // Past the level's end the copy goes at its next step.
             slot.copy.made = fs.prepareCopy(
                 *m_source, name, *m_destination, [this](int64_t, int64_t) { return !m_ended; },
-                staging);
+                *staging);
         } catch (const Failure&) {
             slot.copy.error = Err();
         }
@@ -105,16 +104,15 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
 }
 
 // Waits until the file is among the next copiesAhead of the level, which
-// the file in hand always is; not allowed when the level ended meanwhile.
-// The first copy into the level's destination has the leftovers of killed
-// copies removed there, on another worker. Returns the staging folder that
+// the file in hand always is; none when the level ended meanwhile. The
+// first copy into the level's destination has the leftovers of killed
+// copies removed there, on another worker. Gives the staging folder that
 // the copy takes, if any: in folders the run made.
-const Directory* Lookahead::mayCopy(size_t question, bool& allowed) {
+std::optional<const Directory*> Lookahead::mayCopy(size_t question) {
     std::unique_lock lock(m_mutex);
     m_work.wait(lock, [&] { return m_files.empty() || question < m_taken + copiesAhead; });
     if (m_files.empty())
-        return nullptr;
-    allowed = true;
+        return std::nullopt;
     if (FileSystem::get().claimLeftovers(*m_destination)) {
         m_leftoversWanted = true;
         m_work.notify_all();

@@ -94,7 +94,7 @@ private:
 
     void work();
     void answer(Slot& slot, const std::string& name, size_t question);
-    const platform::Directory* mayCopy(size_t question, bool& allowed);
+    std::optional<const platform::Directory*> mayCopy(size_t question);
     void makeStaging(std::unique_lock<std::mutex>& lock);
     bool handOutAllowed() const; // with m_mutex held
     static platform::FileInfo given(const Answer& answer);

@@ -5,6 +5,7 @@
 // file modes; volumes are mounted by the tests themselves.
 
 #include "support/testsupport.h"
+#include "support/volumes.h"
 
 #include "engine/copycommand.h"
 #include "engine/copytree.h"
@@ -38,38 +39,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const QDateTime t0(QDate(2024, 3, 1), QTime(10, 0, 0));
-
-std::string bytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-// Everything below a folder by raw names, hidden entries included: a name
-// that is not valid UTF-8 survives, and a stray temporary file shows up.
-std::map<std::string, std::string> rawTree(const QString& folder) {
-    std::map<std::string, std::string> out;
-    const fs::path root(bytes(folder));
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const std::string name = fs::relative(e.path(), root).native();
-        if (e.is_directory()) {
-            out[name + '/'] = {};
-            continue;
-        }
-        std::string& data = out[name];
-        data.resize(size_t(e.file_size()));
-        const int fd = ::open(e.path().c_str(), O_RDONLY);
-        if (fd < 0 || ::read(fd, data.data(), data.size()) != ssize_t(data.size()))
-            data = "<unreadable>";
-        ::close(fd);
-    }
-    return out;
-}
-
-int leftovers(const QString& folder) {
-    int n = 0;
-    for (const auto& [name, data] : rawTree(folder))
-        n += fs::path(name).filename().native().starts_with(FileSystem::temporaryPrefix);
-    return n;
-}
 
 // The data of a sparse file, by offset; the holes between read as zeros.
 std::vector<std::pair<off_t, std::string>> segments(const std::string& path) {
@@ -134,62 +103,6 @@ Outcome runAsNobody(const QString& mode, const QString& root) {
     return outcomeOf(p);
 }
 
-bool succeeds(const QString& program, const QStringList& args, QString* error = nullptr) {
-    QProcess p;
-    p.start(program, args);
-    const bool ok =
-        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (error)
-        *error = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
-    return ok;
-}
-
-// A volume mounted on an existing folder for the length of a test.
-struct Mount {
-    QString point, error;
-    bool mounted = false;
-    Mount(const QString& point, const QString& program, const QStringList& args) : point(point) {
-        mounted = succeeds(program, args + QStringList{point}, &error);
-    }
-    ~Mount() {
-        if (mounted && !succeeds(u"umount"_s, {point}))
-            succeeds(u"umount"_s, {u"-l"_s, point});
-    }
-};
-
-// The kernel's FAT driver on an image, or the FUSE one where the kernel has none.
-std::unique_ptr<Mount> mountFat(const QString& point, const QString& image) {
-    auto m = std::make_unique<Mount>(point, u"mount"_s,
-                                     QStringList{u"-t"_s, u"vfat"_s, u"-o"_s, u"loop"_s, image});
-    if (!m->mounted) {
-        const QString kernel = m->error;
-        m = std::make_unique<Mount>(point, u"fusefat"_s, QStringList{u"-o"_s, u"rw+"_s, image});
-        m->error = kernel + u"; "_s + m->error;
-    }
-    return m;
-}
-
-// A new 32 MiB FAT image mounted on `point`; none, and why, where that
-// cannot be done here.
-std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QString& why) {
-    QFile file(image);
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(32 << 20)) {
-        why = u"cannot make "_s + image;
-        return nullptr;
-    }
-    file.close();
-    if (!succeeds(u"mkfs.vfat"_s, {image}, &why)) {
-        why = u"mkfs.vfat (dosfstools) is missing: "_s + why;
-        return nullptr;
-    }
-    auto fat = mountFat(point, image);
-    if (!fat->mounted) {
-        why = u"a FAT image cannot be mounted here: "_s + fat->error;
-        return nullptr;
-    }
-    return fat;
-}
-
 // A folder chain too deep for any path, made and read through handles.
 constexpr int deepLevels = 18;
 std::string deepName(int level) {
@@ -245,13 +158,6 @@ void removeDeep(int parent, const char* name) {
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
-void own(const QString& path, uid_t uid, mode_t mode) {
-    QCOMPARE(::chown(bytes(path).c_str(), uid, uid), 0);
-    QCOMPARE(::chmod(bytes(path).c_str(), mode), 0);
-}
-
-constexpr uid_t nobody = 65534;
-
 // Counts the copies the tree copy asks for, and the probes asked ahead.
 struct CountingFileSystem : FileSystem {
     std::atomic<int> copies = 0, probesAhead = 0;
@@ -267,43 +173,6 @@ struct CountingFileSystem : FileSystem {
                                             const Directory* staging) override {
         ++copies;
         return FileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
-    }
-};
-
-// Large copies without a window; `hang` stops the process in the middle.
-struct SilentProgress {
-    explicit SilentProgress(bool hang = false) {
-        ProgressWindow::install([hang](const QString&) {
-            struct Window : ProgressWindow {
-                bool hang;
-                explicit Window(bool h) : hang(h) {}
-                bool update(int percent) override {
-                    if (hang && percent > 0) {
-                        std::puts("copying");
-                        std::fflush(stdout);
-                        for (;;)
-                            ::pause();
-                    }
-                    return true;
-                }
-            };
-            return std::unique_ptr<ProgressWindow>(new Window(hang));
-        });
-    }
-    ~SilentProgress() { ProgressWindow::install({}); }
-};
-
-// The Copy command from F:\S into a destination, its message boxes recorded.
-struct CommandRun {
-    BoxRecorder boxes;
-    RecordingWindow w;
-    explicit CommandRun(const QString& to = u"D:\\T"_s) {
-        w.from = u"F:\\S"_s;
-        w.to = to;
-    }
-    QString box() const {
-        return boxes.boxes.size() == 1 ? boxes.boxes[0].prompt
-                                       : u"<%1 boxes>"_s.arg(boxes.boxes.size());
     }
 };
 

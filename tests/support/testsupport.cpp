@@ -1,4 +1,5 @@
 #include "testsupport.h"
+#include "volumes.h"
 
 #include "platform/clock.h"
 #include "platform/drives.h"
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QTest>
 #include <cerrno>
 
@@ -188,29 +188,13 @@ ssize_t FaultyFileSystem::transfer(int in, int out, size_t count, bool& kernelCo
     return n;
 }
 
-namespace {
-
-bool run(const QString& program, const QStringList& args, QString& error) {
-    QProcess p;
-    p.start(program, args);
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
-        return true;
-    error = program + u": "_s +
-            (p.error() == QProcess::FailedToStart
-                 ? u"not installed"_s
-                 : QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
-    return false;
-}
-
-} // namespace
-
 Stick::Stick(const QString& label) : m_image(m_dir.filePath(u"stick.img"_s)) {
     QFile image(m_image);
     if (!image.open(QIODevice::WriteOnly) || !image.resize(4 << 20))
         error = u"no room for the image"_s;
     image.close();
     if (error.isEmpty())
-        run(u"mkfs.ext2"_s, {u"-q"_s, u"-F"_s, u"-L"_s, label, m_image}, error);
+        succeeds(u"mkfs.ext2"_s, {u"-q"_s, u"-F"_s, u"-L"_s, label, m_image}, &error);
 }
 
 Stick::~Stick() {
@@ -220,7 +204,7 @@ Stick::~Stick() {
 bool Stick::plugIn(const QString& folder) {
     if (!error.isEmpty() || !m_point.isEmpty())
         return false;
-    if (!run(u"mount"_s, {u"-o"_s, u"loop"_s, m_image, folder}, error))
+    if (!succeeds(u"mount"_s, {u"-o"_s, u"loop"_s, m_image, folder}, &error))
         return false;
     m_point = folder;
     return true;
@@ -230,7 +214,8 @@ bool Stick::pullOut() {
     if (m_point.isEmpty())
         return false;
     QString ignored;
-    if (!run(u"umount"_s, {m_point}, error) && !run(u"umount"_s, {u"-l"_s, m_point}, ignored))
+    if (!succeeds(u"umount"_s, {m_point}, &error) &&
+        !succeeds(u"umount"_s, {u"-l"_s, m_point}, &ignored))
         return false;
     m_point.clear();
     return true;

@@ -127,7 +127,10 @@ struct Mounts {
 };
 
 // The real volumes of a mount table, with the directories of network-browsing
-// bridges, which get no letter.
+// bridges, which get no letter. Read here rather than through QStorageInfo,
+// which gives mount points as decoded text (a name that is not UTF-8 is
+// lost), no mount's root within its file system, and a list filtered by
+// rules of its own, where the letters need these.
 Mounts mountsIn(const QByteArray& mountinfo) {
     // Fields: id parent major:minor root mountpoint options [optional...] - type source ...
     QMap<QByteArray, std::pair<QByteArray, QByteArray>> mounts; // point -> (type, source)

@@ -1,6 +1,6 @@
 #include "platform/regional.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace platform {
 
@@ -12,7 +12,9 @@ bool isField(QChar c) {
 
 // A time format without its time-zone field ("t" to "tttt"), and without the
 // blanks and brackets around the field that would be left standing alone:
-// "H:mm:ss (t)" gives "H:mm:ss". Quoted text is kept as it stands.
+// "H:mm:ss (t)" gives "H:mm:ss". Quoted text is kept as it stands. QLocale
+// has no time format with seconds and without the zone: its short format
+// drops the seconds in most locales, its long one adds the zone.
 QString withoutZone(const QString& format) {
     QStringList parts; // fields, quoted texts and the runs of other characters
     for (qsizetype i = 0; i < format.size();) {
@@ -80,31 +82,23 @@ QString generalDate(const QDateTime& when) {
 }
 
 QString formatNumber(double value) {
-    // Every group of three digits is separated, also where the locale leaves
-    // a four-digit number whole (pt_PT, es_ES).
-    QLocale locale = regionalLocale();
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    QString text = locale.toString(value, 'f', 2);
-    qsizetype end = text.indexOf(locale.decimalPoint());
-    if (end < 0)
-        end = text.size();
-    // Where each digit of the whole part starts, from the right. Native
-    // digits may lie outside the basic plane, two code units each.
-    std::vector<qsizetype> starts;
-    for (qsizetype i = end; i > 0;) {
-        qsizetype start = i - 1;
-        char32_t c = text[start].unicode();
-        if (start > 0 && text[start].isLowSurrogate() && text[start - 1].isHighSurrogate()) {
-            --start;
-            c = QChar::surrogateToUcs4(text[start], text[start + 1]);
-        }
-        if (!QChar::isDigit(c))
-            break;
-        starts.push_back(start);
-        i = start;
+    // The pattern groups every three digits whatever the locale does itself
+    // (pt_PT and es_ES leave 1234 whole, hi_IN groups by two): the C locale
+    // groups so, and its separators and digits become the locale's.
+    const QLocale locale = regionalLocale();
+    QLocale grouped = QLocale::c();
+    grouped.setNumberOptions({});
+    QString text;
+    for (const QChar c : grouped.toString(value, 'f', 2)) {
+        if (c == QLatin1Char(','))
+            text += locale.groupSeparator();
+        else if (c == QLatin1Char('.'))
+            text += locale.decimalPoint();
+        else if (c == QLatin1Char('-'))
+            text += locale.negativeSign();
+        else
+            text += locale.toString(c.digitValue());
     }
-    for (size_t k = 3; k < starts.size(); k += 3) // right to left: earlier places stay put
-        text.insert(starts[k - 1], locale.groupSeparator());
     return text;
 }
 

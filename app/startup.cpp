@@ -25,8 +25,9 @@ const char* const HelpText =
     "Opções:\n"
     "  --copiar-para DESTINO, --destino DESTINO\n"
     "                 copia sem janela para DESTINO, uma pasta com letra de\n"
-    "                 unidade ('E:\\BACKUP') ou do sistema ('/mnt/nas/backup'),\n"
-    "                 e sai; os textos da janela vão para o terminal\n"
+    "                 unidade ('E:\\BACKUP') ou do sistema ('/mnt/nas/backup', ou\n"
+    "                 relativa à pasta atual), e sai; os textos da janela vão\n"
+    "                 para o terminal\n"
     "  --unidades     mostra as letras de unidade e as pastas que elas nomeiam\n"
     "  -h, --help     mostra esta ajuda e sai\n"
     "  -v, --version  mostra a versão e sai\n"
@@ -107,11 +108,16 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
     parser.addOptions({help, version, copyTo, drives});
     if (!parser.parse(arguments)) {
         const QString name = parser.unknownOptionNames().value(0);
-        if (name.isEmpty()) // a value given to an option that takes none
-            return refuse(QStringLiteral("linha de comando inválida"));
-        return refuse(
-            QStringLiteral("opção desconhecida: %1%2")
-                .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+        if (!name.isEmpty())
+            return refuse(
+                QStringLiteral("opção desconhecida: %1%2")
+                    .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+        // Either the last option lacks its value, or an option that takes
+        // none was given one.
+        const QString last = arguments.last();
+        if (last.startsWith(QLatin1String("--")) && copyTo.names().contains(last.mid(2)))
+            return refuse(QStringLiteral("falta o valor de %1").arg(last));
+        return refuse(QStringLiteral("linha de comando inválida"));
     }
     if (parser.isSet(help)) {
         std::fputs(HelpText, stdout);

@@ -96,14 +96,15 @@ void TerminalWindow::line(std::FILE* stream, const QString& text) {
 
 void TerminalWindow::drawProgress(const QString& current) {
     const QLocale locale;
-    QString text = QStringLiteral("%1 arquivos vistos, %2 copiados: %3")
-                       .arg(locale.toString(m_seen), locale.toString(m_copied), current);
-    // One line, so that a carriage return goes back to its start: the
-    // file's name gives way from its beginning, where the path repeats.
-    const int room = terminalColumns(m_out) - 1;
-    if (text.size() > room)
-        text = QStringLiteral("…") + text.right(std::max(room - 1, 0));
-    std::fprintf(m_out, "\r\033[K%s", qPrintable(text));
+    const QString counts = QStringLiteral("%1 arquivos vistos, %2 copiados: ")
+                               .arg(locale.toString(m_seen), locale.toString(m_copied));
+    // One line, so that a carriage return goes back to its start: the counts
+    // stay, the file's name gives way from its beginning, where the path repeats.
+    const qsizetype room = terminalColumns(m_out) - 1 - counts.size();
+    QString name = current;
+    if (name.size() > room)
+        name = room > 1 ? QStringLiteral("…") + name.right(room - 1) : QString();
+    std::fprintf(m_out, "\r\033[K%s", qPrintable(counts + name));
     std::fflush(m_out);
     m_drawn = true;
 }

@@ -71,15 +71,22 @@ int exitStatus(const TRAVO1::CopyOutcome& outcome) {
 } // namespace
 
 QString destinationText(const QString& argument) {
-    if (!argument.startsWith(QLatin1Char('/'))) {
+    // A drive text starts with its letter, or with "\" as a network path does.
+    const bool drive = argument.startsWith(QLatin1Char('\\')) ||
+                       (argument.size() >= 2 && argument[0].isLetter() &&
+                        argument[0].unicode() < 128 && argument[1] == QLatin1Char(':'));
+    if (drive) {
         // As the directory list gives a folder: no "\" at its end but at a root.
         QString text = argument;
         while (text.size() > 3 && text.endsWith(QLatin1Char('\\')))
             text.chop(1);
         return text;
     }
+    // Any other text is a host folder, a relative one taken from the folder
+    // the program was started in.
     const QString drivePath = DriveTable::current().toDrivePath(
-        QFile::encodeName(QDir::cleanPath(argument)).toStdString());
+        QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(argument)))
+            .toStdString());
     return drivePath.startsWith(QLatin1Char('\\')) ? QString() : drivePath;
 }
 

@@ -16,8 +16,9 @@ enum ExitStatus : int {
 };
 
 // The destination as the operator gives it: a drive text such as
-// "E:\BACKUP", or a host folder such as "/mnt/nas/backup", which is written
-// with its drive. An empty text when no drive covers a host folder.
+// "E:\BACKUP", or a host folder such as "/mnt/nas/backup" or "../backup"
+// (from the current folder), which is written with its drive. An empty text
+// when no drive covers a host folder.
 QString destinationText(const QString& argument);
 
 // Copies the program's folder below `destination` (a drive text) through the

@@ -43,6 +43,8 @@ check 0 out "^Uso: pelivor \[opções\]" -- --help
 check 0 out "^  -v, --version" -- -h
 check 0 out "^pelivor [0-9]" -- --version
 check 2 err "opção desconhecida: --copiar" -- --copiar
+check 2 err "falta o valor de --copiar-para" -- --copiar-para
+check 2 err "linha de comando inválida" -- --help=sim
 check 2 err "argumento inesperado: D:" -- 'D:\BACKUP'
 check 1 err "não há tela gráfica" --
 check 1 err "não há tela gráfica" QT_QPA_PLATFORM=xcb --

@@ -94,7 +94,7 @@ expect 3 "^Cópia de Arquivo.: A Origem e Destino dos Arquivos selecionados são
 expect 3 "^Cópia de Arquivo.: O Destino dos Arquivos está dentro da Origem" --destino "$work/P/sub"
 expect 76 "^Erro de Cópia: Diretório de destino inexistente! (erro 76)" --destino "$work/NAO"
 [ "$(tail -n 1 "$work/out")" = "Erro na execução da cópia. 76" ] || fail "texto final do erro 76"
-expect 2 "linha de comando inválida" --destino
+expect 2 "falta o valor de --destino" --destino
 expect 2 "falta o DESTINO" --destino ''
 [ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a linha de comando inválida"
 
@@ -170,15 +170,31 @@ done
 [ "$caught" = yes ] || fail "SIGTERM: a cópia grande terminou antes do sinal duas vezes"
 rm -f "$work/P/big.bin"
 
-# On a terminal: the progress line redrawn in place, then the end texts.
+# A relative host folder is taken from the folder the program starts in.
 setup
+pelivor --copiar-para ../D
+[ "$status" = 0 ] && diff -r -x Log.txt -x .pelivor.lock "$work/P" "$work/D$work/P" >/dev/null ||
+    fail "destino relativo ../D: saiu com $status"
+
+# On an 80-column terminal: the progress line redrawn in place, the counts
+# kept and the long path elided from its start, so that the name stays,
+# then the end texts.
+long="$work/Pasta de nome longo, mais longo que a linha de progresso inteira"
+mkdir -p "$long/sub" "$work/D"
+cp "$program" "$long/pelivor"
 status=0
-(cd "$work/P" && exec env -u DISPLAY script -qec "./pelivor --destino '$work/D'" /dev/null) \
+(cd "$long" &&
+    exec env -u DISPLAY script -qec "stty cols 80 rows 24; ./pelivor --destino '$work/D'" /dev/null) \
     >"$work/out" 2>"$work/err" || status=$?
-if [ "$status" != 0 ] || ! grep -q "$(printf '\r\033\\[K')[0-9]* arquivos vistos, [0-9]* copiados: " \
-    "$work/out" || ! grep -q "Cópia Atualizada - " "$work/out"; then
+tr '\r' '\n' <"$work/out" | sed "s/$(printf '\033')\\[K//g" | grep "arquivos vistos" >"$work/lines" || true
+if [ "$status" != 0 ] || ! grep -q "Cópia Atualizada - " "$work/out" || [ ! -s "$work/lines" ]; then
     fail "no terminal: saiu com $status"
 fi
+while IFS= read -r progress; do
+    [ "$(printf '%s' "$progress" | wc -m)" -le 79 ] &&
+        printf '%s\n' "$progress" | grep -q "^[0-9]* arquivos vistos, [0-9]* copiados: ….*\\pelivor$" ||
+        fail "linha de progresso em 80 colunas: $progress"
+done <"$work/lines"
 
 [ "$failures" = 0 ] || exit 1
 echo "cópia sem janela: ok"

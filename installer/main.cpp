@@ -1,11 +1,13 @@
 // pelivor-instalar: places the program into an application folder with a
 // desktop launcher for that folder, or takes both away again; with
 // --agendar, also a nightly copy of the folder as a systemd user timer.
-//   pelivor-instalar [--sistema] [--modelo ARQUIVO] PASTA
+//   pelivor-instalar [--sistema [--grupo GRUPO]] [--modelo ARQUIVO] PASTA
 //   pelivor-instalar --agendar DESTINO HH:MM [--modelo ARQUIVO] PASTA
 //   pelivor-instalar --remover [--sistema] PASTA
+//   pelivor-instalar --listar
 // Exit status: 0 done, 1 failed, 2 folder or options refused.
 
+#include "installer/groupaccess.h"
 #include "installer/placing.h"
 #include "installer/schedule.h"
 
@@ -17,6 +19,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <cstdio>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +40,7 @@ void printHelp() {
         QStringLiteral(
             "Uso: pelivor-instalar [opções] PASTA\n"
             "     pelivor-instalar --agendar DESTINO HH:MM [opções] PASTA\n"
+            "     pelivor-instalar --listar\n"
             "\n"
             "Coloca o Pelivor na pasta de um aplicativo, cujos dados ele copia, e cria\n"
             "no menu de aplicativos um lançador para essa pasta, \"Cópia de Segurança –\n"
@@ -51,6 +55,11 @@ void printHelp() {
             "                   agendamento\n"
             "  --sistema        lançador para todos os usuários (como root), em\n"
             "                   /usr/local/share/applications\n"
+            "  --grupo GRUPO    com --sistema: os membros do GRUPO gravam Log.txt e\n"
+            "                   usam a trava de cópia da PASTA; o programa e a pasta\n"
+            "                   continuam só do root\n"
+            "  --listar         lista as cópias colocadas e os seus lançadores, do\n"
+            "                   usuário e de /usr/local/share/applications\n"
             "  --modelo ARQUIVO o programa a copiar (padrão: %1)\n"
             "  -h, --help       mostra esta ajuda e sai\n"
             "  -v, --version    mostra a versão e sai\n"
@@ -68,6 +77,11 @@ int say(int status, QString line) {
     std::fprintf(status == 0 ? stdout : stderr, "%s%s\n",
                  status == 0 ? "" : "pelivor-instalar: ", qPrintable(line));
     return status;
+}
+
+// One line on standard error that does not stop the command.
+void warn(const QString& line) {
+    std::fprintf(stderr, "pelivor-instalar: aviso: %s\n", qPrintable(line));
 }
 
 // A placed copy is replaced or removed only while nobody runs it.
@@ -217,6 +231,52 @@ int remove(const QString& given, const QString& launchers) {
     return 0;
 }
 
+// The placements this command knows of, from the launchers it wrote for
+// this user and for every user, each with its schedule when it has one.
+int list() {
+    int count = 0;
+    for (const bool system : {false, true}) {
+        for (const Placement& placed : placementsIn(launcherFolder(system))) {
+            const QString program = placed.folder + QLatin1Char('/') + ProgramName;
+            say(0, QFileInfo(program).isFile()
+                       ? program
+                       : QStringLiteral("%1 (não existe mais)").arg(program));
+            say(0, QStringLiteral("  lançador: %1").arg(placed.launcher));
+            const QString timer = unitFolder() + QLatin1Char('/') +
+                                  nightlySchedule(placed.folder, QString(), 0, 0).timer;
+            if (QFileInfo::exists(timer))
+                say(0, QStringLiteral("  agendamento: %1").arg(timer));
+            ++count;
+        }
+    }
+    if (count == 0)
+        return say(0, QStringLiteral("Nenhum lançador do pelivor-instalar em %1 nem em %2.")
+                          .arg(launcherFolder(false), launcherFolder(true)));
+    return say(0, QStringLiteral("Para tirar uma: pelivor-instalar --remover PASTA (com --sistema "
+                                 "para um lançador de /usr/local)."));
+}
+
+// After placing with --sistema: the run log and lock for the group, or the
+// warning that the users' runs will leave no record.
+int shareFolder(const QString& given, const QString& group, gid_t gid) {
+    const QString folder = QFileInfo(given).canonicalFilePath();
+    if (const QString warning = writableFolderWarning(folder); !warning.isEmpty())
+        warn(warning);
+    if (group.isEmpty()) {
+        warn(QStringLiteral("sem --grupo, os usuários não gravam Log.txt em %1 e os registros das "
+                            "suas cópias se perdem; use --grupo GRUPO")
+                 .arg(folder));
+        return 0;
+    }
+    if (const QString error = shareWithGroup(folder, gid); !error.isEmpty())
+        return say(
+            Failed,
+            QStringLiteral("não foi possível dar %1 ao grupo %2: %3").arg(folder, group, error));
+    return say(0, QStringLiteral("Grupo %1: grava Log.txt (0664) e usa .pelivor.lock (0660) em %2; "
+                                 "o programa e a pasta continuam só do root")
+                      .arg(group, folder));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -237,15 +297,22 @@ int main(int argc, char* argv[]) {
                                             QStringLiteral("ARQUIVO"));
     const QCommandLineOption scheduling(QStringLiteral("agendar"), QString(),
                                         QStringLiteral("DESTINO"));
-    parser.addOptions({help, version, removing, system, templateOption, scheduling});
+    const QCommandLineOption groupOption(QStringLiteral("grupo"), QString(),
+                                         QStringLiteral("GRUPO"));
+    const QCommandLineOption listing(QStringLiteral("listar"), QString());
+    parser.addOptions(
+        {help, version, removing, system, templateOption, scheduling, groupOption, listing});
     const QString seeHelp = QStringLiteral(" (veja pelivor-instalar --help)");
     if (!parser.parse(QCoreApplication::arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
-        return say(Refused,
-                   (unknown.isEmpty()
-                        ? QStringLiteral("falta o valor de --modelo ou --agendar")
-                        : QStringLiteral("opção desconhecida: --%1").arg(unknown.first())) +
-                       seeHelp);
+        // Otherwise the last option lacks its value, or one that takes none got one.
+        const QString last = QCoreApplication::arguments().last();
+        return say(Refused, (!unknown.isEmpty()
+                                 ? QStringLiteral("opção desconhecida: --%1").arg(unknown.first())
+                             : last.startsWith(QLatin1String("--"))
+                                 ? QStringLiteral("falta o valor de %1").arg(last)
+                                 : QStringLiteral("linha de comando inválida")) +
+                                seeHelp);
     }
     if (parser.isSet(help)) {
         printHelp();
@@ -256,6 +323,22 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QStringList folders = parser.positionalArguments();
+    if (parser.isSet(listing)) {
+        if (!folders.isEmpty() || parser.optionNames().size() > 1)
+            return say(Refused, QStringLiteral("--listar vem sozinho") + seeHelp);
+        return list();
+    }
+    const QString group = parser.value(groupOption);
+    gid_t gid = 0;
+    if (parser.isSet(groupOption)) {
+        if (!parser.isSet(system) || parser.isSet(removing))
+            return say(Refused,
+                       QStringLiteral("--grupo vale para colocar com --sistema") + seeHelp);
+        const ::group* entry = ::getgrnam(QFile::encodeName(group).constData());
+        if (!entry)
+            return say(Refused, QStringLiteral("o grupo %1 não existe").arg(group));
+        gid = entry->gr_gid;
+    }
     int hour = 0, minute = 0;
     if (parser.isSet(scheduling)) {
         if (parser.isSet(removing) || parser.isSet(system))
@@ -280,9 +363,16 @@ int main(int argc, char* argv[]) {
     const QString launchers = launcherFolder(parser.isSet(system));
     if (parser.isSet(removing))
         return remove(folders.first(), launchers);
+    if (parser.isSet(groupOption) && QFileInfo(folders.first()).isDir())
+        if (const QString refusal =
+                groupRefusal(QFileInfo(folders.first()).canonicalFilePath(), gid);
+            !refusal.isEmpty())
+            return say(Refused, refusal);
     const QString templateFile =
         parser.isSet(templateOption) ? parser.value(templateOption) : defaultTemplate();
     const int status = place(folders.first(), templateFile, launchers);
+    if (status == 0 && parser.isSet(system))
+        return shareFolder(folders.first(), group, gid);
     if (status == 0 && !parser.isSet(system) && ::geteuid() == 0 && !parser.isSet(scheduling))
         say(0, QStringLiteral("Esse lançador é só do root; --sistema o cria para todos."));
     if (status == 0 && parser.isSet(scheduling))

@@ -123,7 +123,31 @@ QByteArray launcherText(const QString& folder) {
     text += QStringLiteral("Path=%1\n").arg(escaped(folder));
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("Categories=Utility;Archiving;\n");
+    text += QStringLiteral("Keywords=backup;cópia;segurança;\n");
     return text.toUtf8();
+}
+
+QList<Placement> placementsIn(const QString& launchers) {
+    QList<Placement> found;
+    const QDir dir(launchers);
+    const QStringList names =
+        dir.entryList({QStringLiteral("pelivor-*.desktop")}, QDir::Files, QDir::Name);
+    for (const QString& name : names) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (!line.startsWith("Path="))
+                continue;
+            // The one escape a launcher of ours holds: "\\" for "\".
+            const QString folder =
+                QString::fromUtf8(line.mid(5)).replace(QLatin1String("\\\\"), QLatin1String("\\"));
+            if (launcherFileName(folder) == name)
+                found.append({folder, file.fileName()});
+            break;
+        }
+    }
+    return found;
 }
 
 qint64 runningProcess(const QString& path) {

@@ -6,6 +6,7 @@
 // placed program will see its own folder.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace placing {
@@ -23,6 +24,15 @@ QString launcherFileName(const QString& folder);
 // The launcher: the folder's name, the icon, the placed program started in
 // that folder.
 QByteArray launcherText(const QString& folder);
+
+// A folder that this command placed the program into, as its launcher tells.
+struct Placement {
+    QString folder;   // the application folder
+    QString launcher; // the launcher's file
+};
+// The placements whose launchers lie in the folder `launchers`: each file
+// named as this command names launchers whose folder gives that name back.
+QList<Placement> placementsIn(const QString& launchers);
 
 // The id of a process running the program file `path`, or 0 when none can
 // be seen (processes of other users are hidden from those who are not root).

@@ -1,11 +1,13 @@
 #!/bin/sh
 # pelivor-instalar on real scratch folders: placing and the launcher,
 # replacing (refused while the placed copy runs), the refused folders and
-# command lines, removing. Copies of sleep and true stand in for the program,
-# so a placed copy can be kept running.
-#   instalar.sh <pelivor-instalar>
+# command lines, listing, removing, a folder placed for a group. Copies of
+# sleep and true stand in for the program, so a placed copy can be kept
+# running; the real program makes the runs of a group's member.
+#   instalar.sh <pelivor-instalar> <pelivor>
 set -eu
 instalar=$1
+program=$2
 
 if ! command -v desktop-file-validate >/dev/null; then
     echo "SKIP: falta desktop-file-validate (pacote desktop-file-utils)"
@@ -73,7 +75,8 @@ if run 0 --modelo "$sleep_program" "$app"; then
     else
         desktop-file-validate "$launcher" || fail "o lançador não é válido"
         for line in "Type=Application" "Name=Cópia de Segurança – APP" "Icon=pelivor" \
-            "Exec=\"$app/pelivor\"" "Path=$app" "Categories=Utility;Archiving;"; do
+            "Exec=\"$app/pelivor\"" "Path=$app" "Categories=Utility;Archiving;" \
+            "Keywords=backup;cópia;segurança;"; do
             grep -qxF "$line" "$launcher" || fail "falta no lançador: $line"
         done
     fi
@@ -109,6 +112,13 @@ running=""
 if run 0 --modelo "$true_program" "$app"; then
     cmp -s "$app/pelivor" "$true_program" || fail "a cópia anterior não foi substituída"
     [ "$(launcher_of APP | wc -l)" = 1 ] || fail "mais de um lançador para a mesma pasta"
+fi
+
+# Listing: each placed copy with its launcher, from the launchers written.
+if run 0 --listar; then
+    grep -qxF "$app/pelivor" "$work/out" && grep -qxF "$odd/pelivor" "$work/out" &&
+        grep -qxF "  lançador: $(launcher_of APP)" "$work/out" ||
+        fail "--listar: $(cat "$work/out")"
 fi
 
 # Folders refused with status 2 and one line each; nothing written for them.
@@ -148,7 +158,11 @@ fi
 refused 2 "falta a PASTA"
 refused 2 "uma PASTA por vez" "$app" "$odd"
 refused 2 "opção desconhecida" --apagar "$app"
-refused 2 "modelo" "$app" --modelo
+refused 2 "falta o valor de --modelo" "$app" --modelo
+refused 2 "falta o valor de --grupo" --sistema "$app" --grupo
+refused 2 "com --sistema" --grupo root "$app"
+refused 2 "com --sistema" --remover --sistema --grupo root "$app"
+refused 2 "sozinho" --listar "$app"
 refused 1 "modelo do programa não existe" --modelo "$work/NADA" "$app"
 mkdir -p "$work/PASTA/pelivor"
 refused 1 "não é o programa" --modelo "$true_program" "$work/PASTA"
@@ -168,13 +182,84 @@ if unshare -m true 2>/dev/null; then
     unshare -m sh -c '
         set -e
         mount -t tmpfs pelivor-teste /usr/local/share
-        "$1" --sistema --modelo "$2" "$3" >/dev/null
+        "$1" --sistema --modelo "$2" "$3" >/dev/null 2>&1
         desktop-file-validate /usr/local/share/applications/pelivor-APP-*.desktop
         "$1" --sistema --remover "$3" >/dev/null
         [ -z "$(ls -A /usr/local/share/applications)" ]
     ' sh "$instalar" "$true_program" "$app" || fail "--sistema não criou e removeu o lançador"
 else
     echo "SKIP: --sistema: sem espaço de montagem próprio (unshare -m)"
+fi
+
+# A folder placed for every user of a group: its members' runs append to
+# Log.txt and take the lock, and none can replace the program. A test group
+# in a private copy of /etc/group, and the uid of nobody as the member.
+free_gid() {
+    for gid in $(seq 64990 65000); do
+        getent group "$gid" >/dev/null || { echo "$gid"; return; }
+    done
+}
+gid=$(free_gid)
+if ! unshare -m true 2>/dev/null || ! command -v setpriv >/dev/null || ! id nobody >/dev/null 2>&1 ||
+    [ -z "$gid" ]; then
+    echo "SKIP: --grupo: sem unshare -m, setpriv, o usuário nobody ou um gid livre"
+else
+    cp /etc/group "$work/group"
+    echo "pelivorteste:x:$gid:" >>"$work/group"
+    shared="$work/LOJA"
+    mkdir "$shared" "$work/destino"
+    chmod 755 "$work"
+    chmod 777 "$work/destino"
+    # as_admin ARGS...: pelivor-instalar as root with the test group, its
+    # launchers on a scratch /usr/local/share.
+    as_admin() {
+        status=0
+        unshare -m sh -c 'mount -t tmpfs pelivor-teste /usr/local/share &&
+            mount --bind "$1" /etc/group && shift && exec "$@"' sh "$work/group" "$instalar" "$@" \
+            >"$work/out" 2>"$work/err" || status=$?
+    }
+    # as_member: a run of the placed program by a member of the group.
+    as_member() {
+        (cd "$shared" && setpriv --reuid=nobody --regid=nogroup --groups="$gid" \
+            env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "$@") >"$work/member" 2>&1
+    }
+    records() { grep -c "Cópia Atualizada" "$shared/Log.txt" 2>/dev/null || true; }
+
+    # Without --grupo: one line says that the users' records are lost; so they are.
+    as_admin --sistema --modelo "$program" "$shared"
+    [ "$status" = 0 ] && [ "$(wc -l <"$work/err")" = 1 ] && grep -q "sem --grupo" "$work/err" ||
+        fail "--sistema sem --grupo: saiu com $status, sem o aviso: $(cat "$work/err")"
+    as_member ./pelivor --copiar-para "$work/destino" || true
+    [ ! -e "$shared/Log.txt" ] || fail "sem --grupo um usuário criou Log.txt"
+
+    as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
+    [ "$status" = 0 ] && [ ! -s "$work/err" ] && grep -q "Grupo pelivorteste" "$work/out" ||
+        fail "--sistema --grupo: saiu com $status: $(cat "$work/err" "$work/out")"
+    for expected in "Log.txt 664 0 $gid" ".pelivor.lock 660 0 $gid" "pelivor 755 0 0" ". 755 0 $gid"; do
+        set -- $expected
+        [ "$(stat -c '%a %u %g' "$shared/$1")" = "$2 $3 $4" ] ||
+            fail "--grupo: $1 é $(stat -c '%a %u %g' "$shared/$1"), esperado $2 $3 $4"
+    done
+    if as_member ./pelivor --copiar-para "$work/destino"; then
+        [ "$(records)" = 1 ] || fail "o membro do grupo não gravou Log.txt: $(cat "$shared/Log.txt")"
+    else
+        fail "a cópia do membro do grupo falhou: $(cat "$work/member")"
+    fi
+    as_member sh -c 'cp /bin/true pelivor; mv -f Log.txt pelivor; rm -f pelivor
+        ln -sf /bin/true pelivor; chmod 777 pelivor . ; chgrp nogroup Log.txt' || true
+    cmp -s "$program" "$shared/pelivor" && [ "$(stat -c %a "$shared/pelivor")" = 755 ] &&
+        [ "$(records)" = 1 ] || fail "um membro do grupo trocou o programa ou Log.txt"
+
+    # A folder writable by another group is not handed to this one.
+    chgrp nogroup "$shared"
+    chmod 775 "$shared"
+    as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
+    [ "$status" = 2 ] && grep -q "gravável pelo grupo nogroup" "$work/err" &&
+        [ "$(stat -c %g "$shared")" != "$gid" ] ||
+        fail "pasta gravável por outro grupo: saiu com $status: $(cat "$work/err")"
+    as_admin --sistema --grupo nenhumgrupo "$shared"
+    [ "$status" = 2 ] && grep -q "o grupo nenhumgrupo não existe" "$work/err" ||
+        fail "grupo inexistente: saiu com $status"
 fi
 
 # A nightly copy: a user service that runs the placed program without a
@@ -219,6 +304,7 @@ if run 0 --remover "$app"; then
     [ -z "$(launcher_of APP)" ] || fail "--remover deixou o lançador"
     [ -z "$(ls "$units"/pelivor-APP-* 2>/dev/null)" ] || fail "--remover deixou o agendamento"
     [ -f "$app/Log.txt" ] || fail "--remover apagou Log.txt"
+    run 0 --listar && ! grep -q "^$app/" "$work/out" || fail "--listar depois de --remover"
 fi
 run 0 --remover "$app" && grep -q "Nada a remover" "$work/out" || fail "segundo --remover"
 rm -r "$odd"

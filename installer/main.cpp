@@ -56,8 +56,8 @@ void printHelp() {
             "  --sistema        lançador para todos os usuários (como root), em\n"
             "                   /usr/local/share/applications\n"
             "  --grupo GRUPO    com --sistema: os membros do GRUPO gravam Log.txt e\n"
-            "                   usam a trava de cópia da PASTA; o programa e a pasta\n"
-            "                   continuam só do root\n"
+            "                   usam a trava de cópia da PASTA; só o root grava o\n"
+            "                   programa e a pasta\n"
             "  --listar         lista as cópias colocadas e os seus lançadores, do\n"
             "                   usuário e de /usr/local/share/applications\n"
             "  --modelo ARQUIVO o programa a copiar (padrão: %1)\n"
@@ -231,6 +231,17 @@ int remove(const QString& given, const QString& launchers) {
     return 0;
 }
 
+// What is wrong with a command line the parser refused.
+QString parseFailure(const QCommandLineParser& parser) {
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty())
+        return QStringLiteral("opção desconhecida: --%1").arg(unknown.first());
+    // Otherwise the last option lacks its value, or one that takes none got one.
+    const QString last = QCoreApplication::arguments().last();
+    if (last.startsWith(QLatin1String("--")))
+        return QStringLiteral("falta o valor de %1").arg(last);
+    return QStringLiteral("linha de comando inválida");
+}
+
 // The placements this command knows of, from the launchers it wrote for
 // this user and for every user, each with its schedule when it has one.
 int list() {
@@ -273,7 +284,7 @@ int shareFolder(const QString& given, const QString& group, gid_t gid) {
             Failed,
             QStringLiteral("não foi possível dar %1 ao grupo %2: %3").arg(folder, group, error));
     return say(0, QStringLiteral("Grupo %1: grava Log.txt (0664) e usa .pelivor.lock (0660) em %2; "
-                                 "o programa e a pasta continuam só do root")
+                                 "só o root grava o programa e a pasta")
                       .arg(group, folder));
 }
 
@@ -303,17 +314,8 @@ int main(int argc, char* argv[]) {
     parser.addOptions(
         {help, version, removing, system, templateOption, scheduling, groupOption, listing});
     const QString seeHelp = QStringLiteral(" (veja pelivor-instalar --help)");
-    if (!parser.parse(QCoreApplication::arguments())) {
-        const QStringList unknown = parser.unknownOptionNames();
-        // Otherwise the last option lacks its value, or one that takes none got one.
-        const QString last = QCoreApplication::arguments().last();
-        return say(Refused, (!unknown.isEmpty()
-                                 ? QStringLiteral("opção desconhecida: --%1").arg(unknown.first())
-                             : last.startsWith(QLatin1String("--"))
-                                 ? QStringLiteral("falta o valor de %1").arg(last)
-                                 : QStringLiteral("linha de comando inválida")) +
-                                seeHelp);
-    }
+    if (!parser.parse(QCoreApplication::arguments()))
+        return say(Refused, parseFailure(parser) + seeHelp);
     if (parser.isSet(help)) {
         printHelp();
         return 0;

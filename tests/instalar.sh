@@ -232,7 +232,10 @@ else
     as_member ./pelivor --copiar-para "$work/destino" || true
     [ ! -e "$shared/Log.txt" ] || fail "sem --grupo um usuário criou Log.txt"
 
-    as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
+    # A template that its group may write is placed without that bit.
+    cp "$program" "$work/modelo"
+    chmod 775 "$work/modelo"
+    as_admin --sistema --grupo pelivorteste --modelo "$work/modelo" "$shared"
     [ "$status" = 0 ] && [ ! -s "$work/err" ] && grep -q "Grupo pelivorteste" "$work/out" ||
         fail "--sistema --grupo: saiu com $status: $(cat "$work/err" "$work/out")"
     for expected in "Log.txt 664 0 $gid" ".pelivor.lock 660 0 $gid" "pelivor 755 0 0" ". 755 0 $gid"; do
@@ -257,6 +260,11 @@ else
     [ "$status" = 2 ] && grep -q "gravável pelo grupo nogroup" "$work/err" &&
         [ "$(stat -c %g "$shared")" != "$gid" ] ||
         fail "pasta gravável por outro grupo: saiu com $status: $(cat "$work/err")"
+    # One that the group itself may write is the administrator's choice, told.
+    chgrp "$gid" "$shared"
+    as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
+    [ "$status" = 0 ] && grep -q "membros do grupo pelivorteste gravam em .* podem trocar o programa" \
+        "$work/err" || fail "pasta gravável pelo grupo, sem aviso: saiu com $status: $(cat "$work/err")"
     as_admin --sistema --grupo nenhumgrupo "$shared"
     [ "$status" = 2 ] && grep -q "o grupo nenhumgrupo não existe" "$work/err" ||
         fail "grupo inexistente: saiu com $status"

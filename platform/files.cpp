@@ -1,5 +1,6 @@
 #include "platform/files.h"
 #include "platform/errors.h"
+#include "platform/mounttable.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -72,17 +73,9 @@ QByteArray fuseDriver(dev_t device) {
     if (const auto known = drivers.find(device); known != drivers.end())
         return known->second;
     QByteArray driver;
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    const QByteArray id =
-        QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
-    if (mounts.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : mounts.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.split(' ');
-            const qsizetype dash = fields.indexOf("-");
-            if (fields.size() > 2 && fields[2] == id && dash > 0 && dash + 1 < fields.size())
-                driver = fields[dash + 1];
-        }
-    }
+    for (const MountEntry& mount : parseMountInfo(mountInfoText()))
+        if (mount.device == device)
+            driver = mount.type;
     return drivers[device] = driver;
 }
 

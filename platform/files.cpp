@@ -391,37 +391,63 @@ Directory FileSystem::openOrMakeDirectory(const Directory& parent, const std::st
     raiseError(ErrPathNotFound); // made, and gone again at once
 }
 
-bool FileSystem::isWithin(const std::string& inner, const Directory& outer) {
-    outer.require();
-    struct stat top {};
-    if (::fstat(outer.fd(), &top) != 0)
-        raiseErrno(errno, Missing::Path);
-    std::string path = inner;
+namespace {
+
+// The folder at `path` or, where it is missing, its nearest existing parent,
+// opened as a path handle; -1 when not even the root is there.
+int nearestFolder(std::string path) {
     Fd at{::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
     while (at.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         const size_t cut = path.find_last_of('/');
         if (cut == std::string::npos || path == "/")
-            return false;
+            return -1;
         path.resize(std::max<size_t>(cut, 1));
         at.fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     if (at.fd < 0)
         raiseErrno(errno, Missing::Path);
-    // Up through the real parents to the root, which is its own parent.
-    for (;;) {
+    return at.release();
+}
+
+// Whether walking up through the real parents of `from` meets `top`. The
+// walk leaves a mount at its root, so it misses a folder reached through a
+// bind mount of a folder below `top`; it needs nothing but the folders.
+bool walksUpTo(int from, const struct stat& top) {
+    Fd held; // the folder in hand once past `from`
+    for (int at = from;;) {
         struct stat here {};
-        if (::fstat(at.fd, &here) != 0)
+        if (::fstat(at, &here) != 0)
             raiseErrno(errno, Missing::Path);
         if (here.st_dev == top.st_dev && here.st_ino == top.st_ino)
             return true;
-        Fd up{::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+        Fd up{::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
         struct stat parent {};
         if (up.fd < 0 || ::fstat(up.fd, &parent) != 0)
             raiseErrno(errno, Missing::Path);
         if (parent.st_dev == here.st_dev && parent.st_ino == here.st_ino)
-            return false;
-        std::swap(at.fd, up.fd);
+            return false; // the root, its own parent
+        std::swap(held.fd, up.fd);
+        at = held.fd;
     }
+}
+
+} // namespace
+
+bool FileSystem::isWithin(const std::string& inner, const Directory& outer) {
+    outer.require();
+    struct stat top {};
+    if (::fstat(outer.fd(), &top) != 0)
+        raiseErrno(errno, Missing::Path);
+    const Fd at{nearestFolder(inner)};
+    if (at.fd < 0)
+        return false;
+    if (walksUpTo(at.fd, top))
+        return true;
+    // Through any mount: the two folders' places within their file systems.
+    const std::vector<MountEntry> table = parseMountInfo(mountInfoText());
+    const auto place = placeInFileSystem(at.fd, table);
+    const auto source = placeInFileSystem(outer.fd(), table);
+    return place && source && isBelow(*place, *source);
 }
 
 std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& pattern, int mask) {

@@ -142,8 +142,10 @@ public:
     // link in its place raises 75.
     Directory openOrMakeDirectory(const Directory& parent, const std::string& name);
     // Whether `inner` is `outer` itself or lies anywhere below it, by device
-    // and inode, so that no link, bind mount or spelling hides it. `inner`
-    // need not exist: its nearest existing folder answers for it.
+    // and inode and by its place within its file system (from the mount
+    // table), so that no link, bind mount or spelling hides it: not even a
+    // bind mount of a folder below `outer`. `inner` need not exist: its
+    // nearest existing folder answers for it.
     bool isWithin(const std::string& inner, const Directory& outer);
 
     // The entries whose names match the pattern. Mask 0 gives ordinary files;

@@ -22,6 +22,16 @@ void CopyRun::failed(const RecordedError& error, const QString& name) {
     failedName = name;
 }
 
+void CopyRun::addOutput(const Directory& folder) {
+    if (const auto id = folder.identity())
+        output.insert(*id);
+}
+
+bool CopyRun::isOutput(const Directory& folder) const {
+    const auto id = folder.identity();
+    return id && output.contains(*id);
+}
+
 namespace {
 
 // A failed creation of a destination directory: it leaves the level that
@@ -315,6 +325,11 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 run.failed(Err(), name);
                 continue;
             }
+            // The run's own output, reached through a mount that the check
+            // before the run could not see: never copied into itself.
+            const Directory childSourceDir = fs.tryOpenDirectory(sourceDir, subdirectory);
+            if (run.isOutput(childSourceDir))
+                continue;
             dest += name;
             Directory childDest;
             try {
@@ -337,14 +352,15 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 clearError();
                 // By its handle, so that no path grows past the system's limit.
                 childDest = fs.tryOpenDirectory(destDir, subdirectory);
-                if (made)
+                if (made) {
                     childDest.markMade();
+                    run.addOutput(childDest);
+                }
             }
             clearError(); // the error path is armed again
 
             QString childSource = source + name;
             QString childDestText = dest;
-            const Directory childSourceDir = fs.tryOpenDirectory(sourceDir, subdirectory);
             try {
                 copyLevel(w, childSource, childDestText, include, pattern, childSourceDir,
                           childDest, run);
@@ -364,7 +380,9 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run) {
-    if (!run.lookahead && FileSystem::get().asksAhead(run.source, run.destination))
+    FileSystem& fs = FileSystem::get();
+    run.addOutput(run.destination);
+    if (!run.lookahead && fs.asksAhead(run.source, run.destination))
         run.lookahead = std::make_unique<Lookahead>(run.destination);
     try {
         return copyLevel(w, source, destination, includeSubdirectories, pattern, run.source,

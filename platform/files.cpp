@@ -244,8 +244,8 @@ Directory::~Directory() {
 
 Directory::Directory(Directory&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
-      m_volume(other.m_volume), m_made(other.m_made), m_leftoversRemoved(other.m_leftoversRemoved),
-      m_defaultAcl(other.m_defaultAcl) {}
+      m_volume(other.m_volume), m_identity(other.m_identity), m_made(other.m_made),
+      m_leftoversRemoved(other.m_leftoversRemoved), m_defaultAcl(other.m_defaultAcl) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -255,6 +255,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         m_error = other.m_error;
         m_path = std::move(other.m_path);
         m_volume = other.m_volume;
+        m_identity = other.m_identity;
         m_made = other.m_made;
         m_leftoversRemoved = other.m_leftoversRemoved;
         m_defaultAcl = other.m_defaultAcl;
@@ -277,6 +278,15 @@ bool Directory::hasDefaultAcl() const {
     if (!m_defaultAcl)
         m_defaultAcl = ::fgetxattr(m_fd, "system.posix_acl_default", nullptr, 0) > 0;
     return *m_defaultAcl;
+}
+
+std::optional<Directory::Identity> Directory::identity() const {
+    struct statx sx {};
+    if (!m_identity && m_fd >= 0 &&
+        ::statx(m_fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &sx) == 0 &&
+        (sx.stx_mask & STATX_INO))
+        m_identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
+    return m_identity;
 }
 
 const Directory::Volume& Directory::volume() const {
@@ -345,12 +355,17 @@ Directory FileSystem::openDirectory(const Directory& parent, const std::string& 
     Directory child(fd, parent.pathOf(name));
     // A folder on its parent's volume is known by it: on a share, asking
     // the volume costs a round trip a folder. The device is the one the
-    // kernel holds, whatever the server's attributes say.
+    // kernel holds, whatever the server's attributes say; the same answer
+    // gives the folder's identity.
     struct statx sx {};
     if (parent.m_volume &&
-        ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0 &&
-        makedev(sx.stx_dev_major, sx.stx_dev_minor) == parent.m_volume->device)
-        child.m_volume = withFolding(*parent.m_volume, fd);
+        ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &sx) == 0) {
+        const dev_t device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        if (sx.stx_mask & STATX_INO)
+            child.m_identity = Directory::Identity{device, sx.stx_ino};
+        if (device == parent.m_volume->device)
+            child.m_volume = withFolding(*parent.m_volume, fd);
+    }
     return child;
 }
 

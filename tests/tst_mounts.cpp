@@ -1,5 +1,6 @@
 // A run and the mounts around it: a destination reached through a bind mount
-// of a source folder. Every volume is a real mount made by the test itself.
+// of a source folder, and a mount made under a running walk. Every volume is
+// a real mount made by the test itself.
 
 #include "support/testsupport.h"
 #include "support/volumes.h"
@@ -85,6 +86,51 @@ private Q_SLOTS:
         QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Completed));
         QVERIFY(run.boxes.boxes.empty());
         QCOMPARE(tree(drives.host(u"D:\\T"_s)), (QStringList{u"S/"_s, u"S/a.txt=a"_s}));
+    }
+
+    void walkNeverEntersItsOwnOutput() {
+        // A bind mount made under the running walk, which no check before the
+        // run could see, brings the destination into the source: the named
+        // folder, the top, or a folder the run made. The walk leaves it out
+        // and the run completes, having copied everything else once.
+        struct Case {
+            QString trigger, folder, point;
+            QStringList arrived;
+        };
+        const QStringList all{u"A/"_s,      u"A/B/"_s, u"A/B/y.txt=y"_s, u"A/x.txt=x"_s,
+                              u"a.txt=a"_s, u"sub/"_s, u"sub/b.txt=b"_s};
+        QStringList withoutSub = all, withoutB = all;
+        withoutSub.removeIf([](const QString& e) { return e.startsWith(u"sub/"_s); });
+        withoutB.removeIf([](const QString& e) { return e.startsWith(u"A/B/"_s); });
+        for (const Case& c : {Case{u"\\a.txt"_s, u"D:\\T"_s, u"F:\\S\\sub"_s, withoutSub},
+                              Case{u"\\a.txt"_s, u"D:\\T\\S"_s, u"F:\\S\\sub"_s, withoutSub},
+                              Case{u"\\x.txt"_s, u"D:\\T\\S\\A"_s, u"F:\\S\\A\\B"_s, withoutB}}) {
+            TempDrives drives;
+            for (const char* f : {"a.txt", "sub\\b.txt", "A\\x.txt", "A\\B\\y.txt"})
+                writeFile(drives.host(u"F:\\S\\"_s + QLatin1String(f)),
+                          QByteArray(f).right(5).left(1), t0);
+            QDir().mkpath(drives.host(u"D:\\T"_s));
+            std::unique_ptr<Mount> bind;
+            bool runaway = false;
+            CommandRun run;
+            run.w.onWrite = [&](const RecordingWindow::Write& write) {
+                if (!bind && write.value.endsWith(c.trigger))
+                    bind = bindMount(drives.host(c.folder), drives.host(c.point));
+                if (write.value.count(u'\\') > 8) { // far deeper than the source
+                    runaway = true;
+                    StopFlag = 1;
+                }
+            };
+            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            if (bind && !bind->mounted)
+                QSKIP(qPrintable(u"a bind mount cannot be made here: "_s + bind->error));
+            QVERIFY(bind);
+            bind.reset();
+            QVERIFY(!runaway);
+            QCOMPARE(int(outcome.end), int(RunEnd::Completed));
+            QVERIFY(run.boxes.boxes.empty());
+            QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)), c.arrived);
+        }
     }
 };
 

@@ -382,6 +382,11 @@ int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run) {
     FileSystem& fs = FileSystem::get();
     run.addOutput(run.destination);
+    // A killed run's staging folders and temporary files in the top go on
+    // every run that reaches it, also one that copies nothing there: one
+    // listing of the top.
+    if (run.destination.fd() >= 0 && fs.claimLeftovers(run.destination))
+        fs.removeLeftovers(run.destination);
     if (!run.lookahead && fs.asksAhead(run.source, run.destination))
         run.lookahead = std::make_unique<Lookahead>(run.destination);
     try {

@@ -1,17 +1,25 @@
 // A run and the mounts around it: a destination reached through a bind mount
-// of a source folder, and a mount made under a running walk. Every volume is
-// a real mount made by the test itself.
+// of a source folder, a mount made under a running walk, and what a run
+// killed on a share leaves in the destination's top. Every volume is a real
+// mount made by the test itself.
 
 #include "support/testsupport.h"
 #include "support/volumes.h"
 
 #include "engine/copycommand.h"
+#include "engine/copytree.h"
 #include "platform/errors.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTest>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TRAVO1;
 using namespace platform;
@@ -34,6 +42,27 @@ std::unique_ptr<Mount> tmpfsAt(const QString& point) {
     QDir().mkpath(point);
     return std::make_unique<Mount>(point, u"mount"_s,
                                    QStringList{u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=4m"_s, u"t"_s});
+}
+
+// The child: a run into D:\T\S whose copies, all into folders it makes and
+// so prepared in staging folders as on a share, hang until it is killed.
+int stagingChild(const QString& root) {
+    installDrives(root);
+    FaultyFileSystem faulty;
+    faulty.askAhead = true;
+    faulty.duringTransfer = [] {
+        static std::atomic<bool> said = false;
+        if (!said.exchange(true)) {
+            std::puts("copying");
+            std::fflush(stdout);
+        }
+        for (;;)
+            ::pause();
+    };
+    RecordingWindow w;
+    QString from = u"F:\\S"_s, to = u"D:\\T\\S"_s;
+    CopyTree(w, from, to, 1, u"*.*"_s);
+    return 0;
 }
 
 } // namespace
@@ -132,10 +161,51 @@ private Q_SLOTS:
             QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)), c.arrived);
         }
     }
+
+    void killedRunLeavesNothingInTheTop() {
+        // A run killed while it prepares copies in staging folders, as on a
+        // share, leaves them in the destination's top, with a partial copy
+        // in each; a killed plain copy leaves its temporary file there. The
+        // next run removes them although it copies nothing there, and keeps
+        // those of a live process and of another computer.
+        TempDrives drives;
+        const QString top = drives.host(u"D:\\T\\S"_s);
+        QDir().mkpath(top);
+        for (int i = 0; i < 8; ++i)
+            writeFile(drives.host(u"F:\\S\\Nova\\f%1.txt"_s.arg(i)), "novo", t0);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {u"--child"_s, rootOf(drives)});
+        QVERIFY(child.waitForReadyRead(60000));
+        QCOMPARE(child.readAllStandardOutput(), "copying\n");
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        const int staged =
+            int(QDir(top).entryList({u".pelivor-*.tmp"_s}, QDir::Dirs | QDir::Hidden).size());
+        QCOMPARE(staged, 6);
+
+        const QString mine = u"/.pelivor-"_s + QSysInfo::machineHostName();
+        writeFile(top + mine + u"-999999-0badf00d.tmp"_s, "partial");
+        writeFile(top + mine + u"-1-0badf00d.tmp"_s, "live");
+        writeFile(top + u"/.pelivor-other-pc-999999-0badf00d.tmp"_s, "remote");
+        // The copies, made by hand: nothing is left to copy.
+        for (int i = 0; i < 8; ++i)
+            writeFile(top + u"/Nova/f%1.txt"_s.arg(i), "novo", t0);
+
+        FaultyFileSystem faulty;
+        RecordingWindow w;
+        QString from = u"F:\\S"_s, to = u"D:\\T\\S"_s;
+        QCOMPARE(CopyTree(w, from, to, 1, u"*.*"_s), True);
+        QCOMPARE(faulty.moved, int64_t(0));
+        QCOMPARE(leftovers(top), 2);
+        QVERIFY(QFile::exists(top + mine + u"-1-0badf00d.tmp"_s));
+        QVERIFY(QFile::exists(top + u"/.pelivor-other-pc-999999-0badf00d.tmp"_s));
+    }
 };
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && std::string_view(argv[1]) == "--child")
+        return stagingChild(QFile::decodeName(argv[2]));
     TestMounts test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -158,8 +158,9 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         // A run that a stop request or a cancelled large copy cut short, at
         // any level, is not complete either.
         if (result != False && !run.stopped) {
-            // "Cópia Atualizada" promises the data is on the disk, not in memory.
-            FileSystem::get().flush(run.destination);
+            // "Cópia Atualizada" promises the data is on the disk, not in
+            // memory: on every volume the run wrote to.
+            run.flush();
             w.setCmdCopyEnabled(true);
             w.setLabel12Visible(false);
             w.setLblCopyInfo2(QString());

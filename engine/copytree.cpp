@@ -32,6 +32,25 @@ bool CopyRun::isOutput(const Directory& folder) const {
     return id && output.contains(*id);
 }
 
+void CopyRun::wroteTo(const Directory& folder) {
+    const dev_t device = folder.device();
+    if (device == destination.device())
+        return;
+    for (const Directory& known : written)
+        if (known.device() == device)
+            return;
+    written.push_back(FileSystem::get().tryOpenDirectory(folder, "."));
+}
+
+void CopyRun::flush() {
+    FileSystem& fs = FileSystem::get();
+    bool confirmed = resumeNext([&] { fs.flush(destination); });
+    for (const Directory& folder : written)
+        confirmed = resumeNext([&] { fs.flush(folder); }) && confirmed;
+    if (!confirmed)
+        raiseError(ErrDeviceIO);
+}
+
 namespace {
 
 // A failed creation of a destination directory: it leaves the level that
@@ -171,6 +190,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
         try {
             if (copyBySize(from, sourceDir, destDir, hostName, run, ahead)) {
                 failure = {};
+                run.wroteTo(destDir);
                 w.fileCopied();
             }
         } catch (const Failure& f) {
@@ -355,6 +375,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 if (made) {
                     childDest.markMade();
                     run.addOutput(childDest);
+                    run.wroteTo(destDir);
                 }
             }
             clearError(); // the error path is armed again

@@ -1,7 +1,7 @@
 // A run and the mounts around it: a destination reached through a bind mount
-// of a source folder, a mount made under a running walk, and what a run
-// killed on a share leaves in the destination's top. Every volume is a real
-// mount made by the test itself.
+// of a source folder, a mount made under a running walk, volumes mounted
+// below the destination, and what a run killed on a share leaves in the
+// destination's top. Every volume is a real mount made by the test itself.
 
 #include "support/testsupport.h"
 #include "support/volumes.h"
@@ -199,6 +199,40 @@ private Q_SLOTS:
         QCOMPARE(leftovers(top), 2);
         QVERIFY(QFile::exists(top + mine + u"-1-0badf00d.tmp"_s));
         QVERIFY(QFile::exists(top + u"/.pelivor-other-pc-999999-0badf00d.tmp"_s));
+    }
+
+    void everyVolumeWrittenIsFlushed() {
+        // A stick mounted inside the backup folder is written and flushed
+        // with the top's volume; its flush failing is the run's 57, and the
+        // top is flushed all the same.
+        for (const bool stickFails : {false, true}) {
+            TempDrives drives;
+            writeFile(drives.host(u"F:\\S\\a.txt"_s), "a", t0);
+            writeFile(drives.host(u"F:\\S\\Stick\\x.txt"_s), "x", t0);
+            const auto stick = tmpfsAt(drives.host(u"D:\\T\\S\\Stick"_s));
+            if (!stick->mounted)
+                QSKIP(qPrintable(u"a tmpfs cannot be mounted here: "_s + stick->error));
+            const dev_t topDevice = statOf(drives.host(u"D:\\T\\S"_s)).st_dev;
+            const dev_t stickDevice = statOf(stick->point).st_dev;
+            QVERIFY(topDevice != stickDevice);
+            FaultyFileSystem faulty;
+            faulty.onSync = [&] {
+                faulty.failSyncWith = stickFails && faulty.synced.back() == stickDevice ? EIO : 0;
+            };
+            CommandRun run;
+            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            QCOMPARE(readFile(stick->point + u"/x.txt"_s), "x");
+            std::sort(faulty.synced.begin(), faulty.synced.end());
+            std::vector<dev_t> expected{topDevice, stickDevice};
+            std::sort(expected.begin(), expected.end());
+            QCOMPARE(faulty.synced, expected);
+            if (!stickFails) {
+                QCOMPARE(int(outcome.end), int(RunEnd::Completed));
+                continue;
+            }
+            QCOMPARE(outcome.error, 57);
+            QCOMPARE(run.box(), u"O disco de destino não está pronto! (erro 57)"_s);
+        }
     }
 };
 

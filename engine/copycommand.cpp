@@ -55,13 +55,15 @@ bool insideSource(const QString& from, const QString& to) {
 
 // The destination folders that mirror the source's path below its drive,
 // each found or made by the exact host name of the source's folder, parent
-// first. The destination folder itself must exist.
-Directory mirrorSourcePath(const QString& from, const QString& to) {
+// first, into the run's top. The destination folder itself must exist; it
+// counts among the run's output.
+void mirrorSourcePath(const QString& from, const QString& to, CopyRun& run) {
     FileSystem& fs = FileSystem::get();
     Directory folder = fs.openDirectory(hostFolder(to));
+    run.addOutput(folder);
     for (const std::string& name : DriveTable::current().resolve(from).names)
         folder = fs.openOrMakeDirectory(folder, name);
-    return folder;
+    run.destination = std::move(folder);
 }
 
 // The lock of the program's folder, whose Log.txt a run writes.
@@ -132,7 +134,7 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
 
         const QString s = from.endsWith(QLatin1Char('\\')) ? from : from + QLatin1Char('\\');
         CopyRun run;
-        run.destination = mirrorSourcePath(from, to);
+        mirrorSourcePath(from, to, run);
         run.source = FileSystem::get().tryOpenDirectory(hostFolder(from));
 
         QString source = from;
@@ -156,8 +158,9 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         // A run that a stop request or a cancelled large copy cut short, at
         // any level, is not complete either.
         if (result != False && !run.stopped) {
-            // "Cópia Atualizada" promises the data is on the disk, not in memory.
-            FileSystem::get().flush(run.destination);
+            // "Cópia Atualizada" promises the data is on the disk, not in
+            // memory: on every volume the run wrote to.
+            run.flush();
             w.setCmdCopyEnabled(true);
             w.setLabel12Visible(false);
             w.setLblCopyInfo2(QString());

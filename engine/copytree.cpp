@@ -22,6 +22,35 @@ void CopyRun::failed(const RecordedError& error, const QString& name) {
     failedName = name;
 }
 
+void CopyRun::addOutput(const Directory& folder) {
+    if (const auto id = folder.identity())
+        output.insert(*id);
+}
+
+bool CopyRun::isOutput(const Directory& folder) const {
+    const auto id = folder.identity();
+    return id && output.contains(*id);
+}
+
+void CopyRun::wroteTo(const Directory& folder) {
+    const dev_t device = folder.device();
+    if (device == destination.device())
+        return;
+    for (const Directory& known : written)
+        if (known.device() == device)
+            return;
+    written.push_back(FileSystem::get().tryOpenDirectory(folder, "."));
+}
+
+void CopyRun::flush() {
+    FileSystem& fs = FileSystem::get();
+    bool confirmed = resumeNext([&] { fs.flush(destination); });
+    for (const Directory& folder : written)
+        confirmed = resumeNext([&] { fs.flush(folder); }) && confirmed;
+    if (!confirmed)
+        raiseError(ErrDeviceIO);
+}
+
 namespace {
 
 // A failed creation of a destination directory: it leaves the level that
@@ -161,6 +190,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
         try {
             if (copyBySize(from, sourceDir, destDir, hostName, run, ahead)) {
                 failure = {};
+                run.wroteTo(destDir);
                 w.fileCopied();
             }
         } catch (const Failure& f) {
@@ -315,6 +345,11 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 run.failed(Err(), name);
                 continue;
             }
+            // The run's own output, reached through a mount that the check
+            // before the run could not see: never copied into itself.
+            const Directory childSourceDir = fs.tryOpenDirectory(sourceDir, subdirectory);
+            if (run.isOutput(childSourceDir))
+                continue;
             dest += name;
             Directory childDest;
             try {
@@ -337,14 +372,16 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 clearError();
                 // By its handle, so that no path grows past the system's limit.
                 childDest = fs.tryOpenDirectory(destDir, subdirectory);
-                if (made)
+                if (made) {
                     childDest.markMade();
+                    run.addOutput(childDest);
+                    run.wroteTo(destDir);
+                }
             }
             clearError(); // the error path is armed again
 
             QString childSource = source + name;
             QString childDestText = dest;
-            const Directory childSourceDir = fs.tryOpenDirectory(sourceDir, subdirectory);
             try {
                 copyLevel(w, childSource, childDestText, include, pattern, childSourceDir,
                           childDest, run);
@@ -364,7 +401,14 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
 int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
                  const int16_t& includeSubdirectories, const QString& pattern, CopyRun& run) {
-    if (!run.lookahead && FileSystem::get().asksAhead(run.source, run.destination))
+    FileSystem& fs = FileSystem::get();
+    run.addOutput(run.destination);
+    // A killed run's staging folders and temporary files in the top go on
+    // every run that reaches it, also one that copies nothing there: one
+    // listing of the top.
+    if (run.destination.fd() >= 0 && fs.claimLeftovers(run.destination))
+        fs.removeLeftovers(run.destination);
+    if (!run.lookahead && fs.asksAhead(run.source, run.destination))
         run.lookahead = std::make_unique<Lookahead>(run.destination);
     try {
         return copyLevel(w, source, destination, includeSubdirectories, pattern, run.source,

@@ -6,6 +6,9 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 
+#include <set>
+#include <vector>
+
 namespace TRAVO1 {
 
 // Files longer than this go through CopyFileShell.
@@ -24,8 +27,26 @@ struct CopyRun {
     bool stopped = false;
     // Asks the questions of each level's files ahead, where that pays.
     std::unique_ptr<Lookahead> lookahead;
+    // The folders the run writes into: the destination folder named, the
+    // top and every folder the run made. The walk never enters a source
+    // folder among them, whatever mount leads there, so that a run never
+    // copies its own output into itself; such a folder is left out as the
+    // run's own output, not as a failure.
+    std::set<platform::Directory::Identity> output;
+    // One folder for each volume besides the top's that the run wrote to.
+    std::vector<platform::Directory> written;
 
     void failed(const platform::RecordedError& error, const QString& name);
+    // Counts `folder` among the run's output.
+    void addOutput(const platform::Directory& folder);
+    bool isOutput(const platform::Directory& folder) const;
+    // Notes that the run wrote into `folder`: its volume is flushed at the
+    // end. Costs a system call only for a volume not met before.
+    void wroteTo(const platform::Directory& folder);
+    // Puts what the run wrote onto the disks: the top's volume and every
+    // other volume written to. Raises 57 when one cannot confirm it, after
+    // trying them all.
+    void flush();
 };
 
 // Copies one source directory level into the destination, and with

@@ -1,5 +1,6 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
+#include "platform/mounttable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,25 +30,6 @@ bool& installedByTest() {
 QString& programFolderOverride() {
     static QString folder;
     return folder;
-}
-
-// mountinfo escapes blanks and a few other bytes as \ooo.
-QByteArray unescapeMountField(const QByteArray& field) {
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok) {
-                out.append(char(value));
-                i += 3;
-                continue;
-            }
-        }
-        out.append(field[i]);
-    }
-    return out;
 }
 
 bool isPseudoFileSystem(const QByteArray& type) {
@@ -132,22 +114,15 @@ struct Mounts {
 // lost), no mount's root within its file system, and a list filtered by
 // rules of its own, where the letters need these.
 Mounts mountsIn(const QByteArray& mountinfo) {
-    // Fields: id parent major:minor root mountpoint options [optional...] - type source ...
     QMap<QByteArray, std::pair<QByteArray, QByteArray>> mounts; // point -> (type, source)
     Mounts found;
-    for (const QByteArray& line : mountinfo.split('\n')) {
-        const QList<QByteArray> f = line.split(' ');
-        const qsizetype dash = f.indexOf("-");
-        if (f.size() < 5 || dash < 0 || dash + 2 >= f.size())
-            continue;
-        const QByteArray point = unescapeMountField(f[4]);
-        const QByteArray& type = f[dash + 1];
-        const QByteArray source = unescapeMountField(f[dash + 2]);
-        if (type == "fuse.gvfsd-fuse") {
-            found.networkRoots.push_back(point.toStdString());
+    for (const MountEntry& mount : parseMountInfo(mountinfo)) {
+        const QByteArray point = QByteArray::fromStdString(mount.point);
+        if (mount.type == "fuse.gvfsd-fuse") {
+            found.networkRoots.push_back(mount.point);
             continue;
         }
-        mounts.insert(point, {type, source}); // a later mount over the same point wins
+        mounts.insert(point, {mount.type, mount.source}); // a later mount over the same point wins
     }
 
     for (auto it = mounts.cbegin(); it != mounts.cend(); ++it) {
@@ -248,13 +223,8 @@ DriveTable DriveTable::withMounts(const QByteArray& mountinfo) const {
 }
 
 const DriveTable& DriveTable::current() {
-    if (!installed()) {
-        QFile file(QStringLiteral("/proc/self/mountinfo"));
-        QByteArray text;
-        if (file.open(QIODevice::ReadOnly))
-            text = file.readAll();
-        installed() = fromMountInfo(text);
-    }
+    if (!installed())
+        installed() = fromMountInfo(mountInfoText());
     return *installed();
 }
 
@@ -275,9 +245,8 @@ void DriveTable::refresh() {
         current();
         return;
     }
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
-    if (file.open(QIODevice::ReadOnly))
-        installed() = installed()->withMounts(file.readAll());
+    if (const QByteArray text = mountInfoText(); !text.isEmpty())
+        installed() = installed()->withMounts(text);
 }
 
 const Drive* DriveTable::find(QChar letter) const {

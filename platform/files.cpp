@@ -1,5 +1,6 @@
 #include "platform/files.h"
 #include "platform/errors.h"
+#include "platform/mounttable.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -72,17 +73,9 @@ QByteArray fuseDriver(dev_t device) {
     if (const auto known = drivers.find(device); known != drivers.end())
         return known->second;
     QByteArray driver;
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    const QByteArray id =
-        QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
-    if (mounts.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : mounts.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.split(' ');
-            const qsizetype dash = fields.indexOf("-");
-            if (fields.size() > 2 && fields[2] == id && dash > 0 && dash + 1 < fields.size())
-                driver = fields[dash + 1];
-        }
-    }
+    for (const MountEntry& mount : parseMountInfo(mountInfoText()))
+        if (mount.device == device)
+            driver = mount.type;
     return drivers[device] = driver;
 }
 
@@ -251,8 +244,8 @@ Directory::~Directory() {
 
 Directory::Directory(Directory&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
-      m_volume(other.m_volume), m_made(other.m_made), m_leftoversRemoved(other.m_leftoversRemoved),
-      m_defaultAcl(other.m_defaultAcl) {}
+      m_volume(other.m_volume), m_identity(other.m_identity), m_made(other.m_made),
+      m_leftoversRemoved(other.m_leftoversRemoved), m_defaultAcl(other.m_defaultAcl) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
@@ -262,6 +255,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         m_error = other.m_error;
         m_path = std::move(other.m_path);
         m_volume = other.m_volume;
+        m_identity = other.m_identity;
         m_made = other.m_made;
         m_leftoversRemoved = other.m_leftoversRemoved;
         m_defaultAcl = other.m_defaultAcl;
@@ -284,6 +278,15 @@ bool Directory::hasDefaultAcl() const {
     if (!m_defaultAcl)
         m_defaultAcl = ::fgetxattr(m_fd, "system.posix_acl_default", nullptr, 0) > 0;
     return *m_defaultAcl;
+}
+
+std::optional<Directory::Identity> Directory::identity() const {
+    struct statx sx {};
+    if (!m_identity && m_fd >= 0 &&
+        ::statx(m_fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &sx) == 0 &&
+        (sx.stx_mask & STATX_INO))
+        m_identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
+    return m_identity;
 }
 
 const Directory::Volume& Directory::volume() const {
@@ -352,12 +355,17 @@ Directory FileSystem::openDirectory(const Directory& parent, const std::string& 
     Directory child(fd, parent.pathOf(name));
     // A folder on its parent's volume is known by it: on a share, asking
     // the volume costs a round trip a folder. The device is the one the
-    // kernel holds, whatever the server's attributes say.
+    // kernel holds, whatever the server's attributes say; the same answer
+    // gives the folder's identity.
     struct statx sx {};
     if (parent.m_volume &&
-        ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) == 0 &&
-        makedev(sx.stx_dev_major, sx.stx_dev_minor) == parent.m_volume->device)
-        child.m_volume = withFolding(*parent.m_volume, fd);
+        ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &sx) == 0) {
+        const dev_t device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        if (sx.stx_mask & STATX_INO)
+            child.m_identity = Directory::Identity{device, sx.stx_ino};
+        if (device == parent.m_volume->device)
+            child.m_volume = withFolding(*parent.m_volume, fd);
+    }
     return child;
 }
 
@@ -398,37 +406,63 @@ Directory FileSystem::openOrMakeDirectory(const Directory& parent, const std::st
     raiseError(ErrPathNotFound); // made, and gone again at once
 }
 
-bool FileSystem::isWithin(const std::string& inner, const Directory& outer) {
-    outer.require();
-    struct stat top {};
-    if (::fstat(outer.fd(), &top) != 0)
-        raiseErrno(errno, Missing::Path);
-    std::string path = inner;
+namespace {
+
+// The folder at `path` or, where it is missing, its nearest existing parent,
+// opened as a path handle; -1 when not even the root is there.
+int nearestFolder(std::string path) {
     Fd at{::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
     while (at.fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         const size_t cut = path.find_last_of('/');
         if (cut == std::string::npos || path == "/")
-            return false;
+            return -1;
         path.resize(std::max<size_t>(cut, 1));
         at.fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     }
     if (at.fd < 0)
         raiseErrno(errno, Missing::Path);
-    // Up through the real parents to the root, which is its own parent.
-    for (;;) {
+    return at.release();
+}
+
+// Whether walking up through the real parents of `from` meets `top`. The
+// walk leaves a mount at its root, so it misses a folder reached through a
+// bind mount of a folder below `top`; it needs nothing but the folders.
+bool walksUpTo(int from, const struct stat& top) {
+    Fd held; // the folder in hand once past `from`
+    for (int at = from;;) {
         struct stat here {};
-        if (::fstat(at.fd, &here) != 0)
+        if (::fstat(at, &here) != 0)
             raiseErrno(errno, Missing::Path);
         if (here.st_dev == top.st_dev && here.st_ino == top.st_ino)
             return true;
-        Fd up{::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+        Fd up{::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
         struct stat parent {};
         if (up.fd < 0 || ::fstat(up.fd, &parent) != 0)
             raiseErrno(errno, Missing::Path);
         if (parent.st_dev == here.st_dev && parent.st_ino == here.st_ino)
-            return false;
-        std::swap(at.fd, up.fd);
+            return false; // the root, its own parent
+        std::swap(held.fd, up.fd);
+        at = held.fd;
     }
+}
+
+} // namespace
+
+bool FileSystem::isWithin(const std::string& inner, const Directory& outer) {
+    outer.require();
+    struct stat top {};
+    if (::fstat(outer.fd(), &top) != 0)
+        raiseErrno(errno, Missing::Path);
+    const Fd at{nearestFolder(inner)};
+    if (at.fd < 0)
+        return false;
+    if (walksUpTo(at.fd, top))
+        return true;
+    // Through any mount: the two folders' places within their file systems.
+    const std::vector<MountEntry> table = parseMountInfo(mountInfoText());
+    const auto place = placeInFileSystem(at.fd, table);
+    const auto source = placeInFileSystem(outer.fd(), table);
+    return place && source && isBelow(*place, *source);
 }
 
 std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& pattern, int mask) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -67,6 +68,14 @@ public:
     // question waits for a round trip to a server or a program.
     bool remote() const { return volume().remote; }
 
+    // The device of its volume, as the kernel knows it: one per file system
+    // mounted.
+    dev_t device() const { return volume().device; }
+    // Its device and inode, which tell it from every other folder however it
+    // is reached; none for a folder that could not be opened or asked.
+    using Identity = std::pair<dev_t, ino_t>;
+    std::optional<Identity> identity() const;
+
     // The run made this folder: none of its files needs looking for, and no
     // killed copy can have left a temporary file there.
     void markMade() { m_made = m_leftoversRemoved = true; }
@@ -87,6 +96,7 @@ private:
     int32_t m_error = 0;
     std::string m_path;
     mutable std::optional<Volume> m_volume;
+    mutable std::optional<Identity> m_identity;
     bool m_made = false;
     mutable bool m_leftoversRemoved = false; // by the first copy into it
     // Whether it has a default ACL, which new files take their bits from.
@@ -142,8 +152,10 @@ public:
     // link in its place raises 75.
     Directory openOrMakeDirectory(const Directory& parent, const std::string& name);
     // Whether `inner` is `outer` itself or lies anywhere below it, by device
-    // and inode, so that no link, bind mount or spelling hides it. `inner`
-    // need not exist: its nearest existing folder answers for it.
+    // and inode and by its place within its file system (from the mount
+    // table), so that no link, bind mount or spelling hides it: not even a
+    // bind mount of a folder below `outer`. `inner` need not exist: its
+    // nearest existing folder answers for it.
     bool isWithin(const std::string& inner, const Directory& outer);
 
     // The entries whose names match the pattern. Mask 0 gives ordinary files;

@@ -56,21 +56,6 @@ std::vector<std::pair<off_t, std::string>> segments(const std::string& path) {
     return out;
 }
 
-// The drives of a TempDrives set up afresh in a child process.
-void installDrives(const QString& root) {
-    std::vector<Drive> drives;
-    for (const char letter : {'c', 'd', 'f'})
-        drives.push_back({QChar(letter).toUpper(), bytes(root + u'/' + QLatin1Char(letter)), {}});
-    DriveTable::install(DriveTable(std::move(drives)));
-    setProgramFolder(u"C:\\PROG"_s);
-}
-
-QString rootOf(const TempDrives& drives) {
-    QString root = drives.host(u"C:"_s);
-    root.chop(2);
-    return root;
-}
-
 struct Outcome {
     int exitCode = -1;
     QStringList lines; // "status ...", "box ...", "error n"

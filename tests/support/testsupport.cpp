@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTest>
 #include <cerrno>
+#include <sys/stat.h>
 
 using namespace platform;
 
@@ -165,6 +166,8 @@ int FaultyFileSystem::setTimes(int fd, const struct timespec times[2]) {
 
 int FaultyFileSystem::syncVolume(int fd) {
     ++syncs;
+    struct stat st {};
+    synced.push_back(::fstat(fd, &st) == 0 ? st.st_dev : 0);
     if (onSync)
         onSync();
     if (failSyncWith) {

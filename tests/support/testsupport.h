@@ -108,8 +108,10 @@ public:
     std::function<void()> duringTransfer;
     // Stamping a copy's time, or flushing a volume, fails with this errno.
     int failTimesWith = 0, failSyncWith = 0;
-    // Volume flushes asked for; `onSync` sees each one.
+    // Volume flushes asked for, and the device of each in turn; `onSync`
+    // sees each one.
     int syncs = 0;
+    std::vector<dev_t> synced;
     std::function<void()> onSync;
     // Whether runs ask ahead, whatever volume they are on.
     std::optional<bool> askAhead;

@@ -1,5 +1,6 @@
 #include "volumes.h"
 
+#include "platform/drives.h"
 #include "platform/progresswindow.h"
 
 #include <QFile>
@@ -96,6 +97,20 @@ std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QStr
         return nullptr;
     }
     return fat;
+}
+
+QString rootOf(const TempDrives& drives) {
+    QString root = drives.host(u"C:"_s);
+    root.chop(2);
+    return root;
+}
+
+void installDrives(const QString& root) {
+    std::vector<Drive> drives;
+    for (const char letter : {'c', 'd', 'f'})
+        drives.push_back({QChar(letter).toUpper(), bytes(root + u'/' + QLatin1Char(letter)), {}});
+    DriveTable::install(DriveTable(std::move(drives)));
+    setProgramFolder(u"C:\\PROG"_s);
 }
 
 void own(const QString& path, uid_t uid, mode_t mode) {

@@ -42,6 +42,11 @@ std::unique_ptr<Mount> mountFat(const QString& point, const QString& image);
 // cannot be done here.
 std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QString& why);
 
+// The folder that holds the drives of a TempDrives, and the same drives set
+// up afresh from it in a child process.
+QString rootOf(const TempDrives& drives);
+void installDrives(const QString& root);
+
 // Hands a path to a user (and the group of the same number) with a mode.
 void own(const QString& path, uid_t uid, mode_t mode);
 constexpr uid_t nobody = 65534;

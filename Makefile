@@ -8,7 +8,7 @@ BENCH_DIR   := build/bench
 DEMO_DIR    := build/demo/DADOS
 JOBS        ?= $(shell nproc)
 
-.PHONY: run test package bench build build-release build-test format clean
+.PHONY: run test package bench build build-release build-test format format-check clean
 
 # The program and the placing command as the package ships them: no tests,
 # no benchmark.
@@ -56,7 +56,13 @@ test: build-test build-release
 	@grep -h '^SKIP' $(TEST_DIR)/Testing/Temporary/LastTest.log || true
 
 format:
+	@sh scripts/install-deps format
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# What CI checks before the tests: every tracked source as clang-format lays it out.
+format-check:
+	@sh scripts/install-deps format
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf build

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 using namespace platform;
+using namespace ui;
 
 namespace basMain {
 

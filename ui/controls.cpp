@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <sys/stat.h>
 
-namespace platform {
+namespace ui {
+
+using namespace platform;
 
 namespace {
 
@@ -391,4 +393,4 @@ int mousePointer() {
     return pointerState();
 }
 
-} // namespace platform
+} // namespace ui

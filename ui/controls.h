@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <functional>
 
-namespace platform {
+namespace ui {
 
 // Geometry is given in twips; the screen has 15 twips to the pixel.
 constexpr int TwipsPerPixel = 15;
@@ -216,4 +216,4 @@ public:
 void setMousePointer(int pointer);
 int mousePointer();
 
-} // namespace platform
+} // namespace ui

@@ -17,6 +17,7 @@
 #include <cstring>
 
 using namespace platform;
+using namespace ui;
 using namespace TRAVO1;
 
 namespace {
@@ -490,7 +491,7 @@ void Frm_Copy::setLblCopyInfo1Flood(int16_t percent) {
     ui.Lbl_CopyInfo1->setFloodPercent(percent);
 }
 void Frm_Copy::setMousePointer(int pointer) {
-    platform::setMousePointer(pointer);
+    ui::setMousePointer(pointer);
 }
 QObject* Frm_Copy::owner() const {
     return const_cast<Frm_Copy*>(this);

@@ -12,39 +12,39 @@
 
 // The controls, by the names the handlers use.
 struct Frm_CopyControls {
-    platform::TextBox* txtFrom;
-    platform::Label* Label1;
-    platform::Label* Label2;
-    platform::TextBox* txtTo;
-    platform::Label* Label3;
-    platform::TextBox* txtPattern;
-    platform::DriveListBox* Drive1;
-    platform::DirListBox* Dir1;
-    platform::Frame* Frame1;
-    platform::CheckBox* Check1;
-    platform::CheckBox* chkRecourse;
-    platform::Label* Label4;
-    platform::DriveListBox* Drive2;
-    platform::DirListBox* Dir2;
-    platform::Label* Label5;
-    platform::Label* Label6;
-    platform::FileListBox* File1;
-    platform::FileListBox* File2;
-    platform::Label* Label7;
-    platform::Label* Label8;
-    platform::CheckBox* Check4;
-    platform::CommandButton* cmdExit;
-    platform::Label* Label9;
-    platform::Label* Label10;
-    platform::CommandButton* cmdCopy;
-    platform::CommandButton* cmdAjuda;
-    platform::ProgressPanel* Lbl_CopyInfo1;
-    platform::Label* Lbl_CopyInfo;
-    platform::Label* Label11;
-    platform::Label* Label12;
-    platform::Label* Lbl_CopyInfo2;
-    platform::Label* lblHoraIni;
-    platform::Label* lblHoraFin;
+    ui::TextBox* txtFrom;
+    ui::Label* Label1;
+    ui::Label* Label2;
+    ui::TextBox* txtTo;
+    ui::Label* Label3;
+    ui::TextBox* txtPattern;
+    ui::DriveListBox* Drive1;
+    ui::DirListBox* Dir1;
+    ui::Frame* Frame1;
+    ui::CheckBox* Check1;
+    ui::CheckBox* chkRecourse;
+    ui::Label* Label4;
+    ui::DriveListBox* Drive2;
+    ui::DirListBox* Dir2;
+    ui::Label* Label5;
+    ui::Label* Label6;
+    ui::FileListBox* File1;
+    ui::FileListBox* File2;
+    ui::Label* Label7;
+    ui::Label* Label8;
+    ui::CheckBox* Check4;
+    ui::CommandButton* cmdExit;
+    ui::Label* Label9;
+    ui::Label* Label10;
+    ui::CommandButton* cmdCopy;
+    ui::CommandButton* cmdAjuda;
+    ui::ProgressPanel* Lbl_CopyInfo1;
+    ui::Label* Lbl_CopyInfo;
+    ui::Label* Label11;
+    ui::Label* Label12;
+    ui::Label* Lbl_CopyInfo2;
+    ui::Label* lblHoraIni;
+    ui::Label* lblHoraFin;
 };
 
 class Frm_Copy : public QWidget, public TRAVO1::WindowModel, public TRAVO1::Surface {
@@ -120,10 +120,10 @@ private:
     // a run passes through far more files than the screen shows.
     void composeCopying();
     TRAVO1::FileInHand m_copying;
-    platform::Throttle* m_copyingThrottle;
+    ui::Throttle* m_copyingThrottle;
 
     QString m_caption;
-    platform::Throttle* m_titleThrottle;
+    ui::Throttle* m_titleThrottle;
     int m_scaleMode = 1; // twips
     bool m_autoRedraw = false;
     QImage m_background;

@@ -15,6 +15,7 @@
 #include <thread>
 
 using namespace platform;
+using namespace ui;
 
 namespace {
 

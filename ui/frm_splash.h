@@ -11,13 +11,13 @@
 #include <array>
 
 struct frmSplashControls {
-    platform::Timer* Timer1;
-    platform::ProgressPanel* SSP1;
-    std::array<platform::Label*, 2> lblPlatformAndVersion;
-    platform::Label* lblProductName;
-    platform::Label* lblCopyright;
-    platform::Label* lblWarning;
-    platform::Image* BackgroundPicture;
+    ui::Timer* Timer1;
+    ui::ProgressPanel* SSP1;
+    std::array<ui::Label*, 2> lblPlatformAndVersion;
+    ui::Label* lblProductName;
+    ui::Label* lblCopyright;
+    ui::Label* lblWarning;
+    ui::Image* BackgroundPicture;
 };
 
 class frmSplash : public QWidget {

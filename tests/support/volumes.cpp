@@ -60,7 +60,7 @@ bool succeeds(const QString& program, const QStringList& args, QString* error) {
     return ok;
 }
 
-Mount::Mount(const QString& point, const QString& program, const QStringList& args) : point(point) {
+Mount::Mount(const QString& at, const QString& program, const QStringList& args) : point(at) {
     mounted = succeeds(program, args + QStringList{point}, &error);
 }
 

@@ -30,7 +30,7 @@ bool succeeds(const QString& program, const QStringList& args, QString* error = 
 struct Mount {
     QString point, error;
     bool mounted = false;
-    Mount(const QString& point, const QString& program, const QStringList& args);
+    Mount(const QString& at, const QString& program, const QStringList& args);
     ~Mount();
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;

@@ -56,21 +56,6 @@ std::vector<std::pair<off_t, std::string>> segments(const std::string& path) {
     return out;
 }
 
-// The drives of a TempDrives set up afresh in a child process.
-void installDrives(const QString& root) {
-    std::vector<Drive> drives;
-    for (const char letter : {'c', 'd', 'f'})
-        drives.push_back({QChar(letter).toUpper(), bytes(root + u'/' + QLatin1Char(letter)), {}});
-    DriveTable::install(DriveTable(std::move(drives)));
-    setProgramFolder(u"C:\\PROG"_s);
-}
-
-QString rootOf(const TempDrives& drives) {
-    QString root = drives.host(u"C:"_s);
-    root.chop(2);
-    return root;
-}
-
 struct Outcome {
     int exitCode = -1;
     QStringList lines; // "status ...", "box ...", "error n"
@@ -182,7 +167,7 @@ int16_t copyTree(RecordingWindow& w, QString source = u"F:\\S"_s, QString dest =
 
 // The child: one run on the drives below `root`, its outputs on stdout.
 int child(const QString& mode, const QString& root) {
-    installDrives(root);
+    TempDrives::adopt(root);
     SilentProgress progress(mode == u"hang"_s);
     CommandRun run;
     DestPath = run.w.to;
@@ -274,7 +259,7 @@ private Q_SLOTS:
         if (::geteuid() != 0)
             QSKIP("handing files to \"nobody\" needs root");
         TempDrives drives;
-        const QString root = rootOf(drives);
+        const QString root = drives.root();
         const QString f = drives.host(u"F:\\S"_s), t = drives.host(u"D:\\T\\S"_s);
         writeFile(f + u"/a.txt"_s, "a", t0);
         writeFile(f + u"/secret.txt"_s, "s", t0);
@@ -619,8 +604,8 @@ private Q_SLOTS:
                 writeFile(drives.host(u"F:\\S\\d%1\\e%1\\f%2"_s.arg(folder).arg(file)), "x");
         QDir().mkpath(drives.host(u"D:\\T"_s));
         QProcess one, two;
-        startChild(one, u"command"_s, rootOf(drives), false);
-        startChild(two, u"command"_s, rootOf(drives), false);
+        startChild(one, u"command"_s, drives.root(), false);
+        startChild(two, u"command"_s, drives.root(), false);
         int completed = 0;
         for (QProcess* p : {&one, &two}) {
             const Outcome o = outcomeOf(*p);
@@ -825,7 +810,7 @@ private Q_SLOTS:
                   QDateTime::currentDateTime().addDays(-2));
 
         QProcess p;
-        p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, rootOf(drives)});
+        p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, drives.root()});
         QVERIFY(p.waitForReadyRead(60000));
         QCOMPARE(p.readAllStandardOutput(), "copying\n");
         ::kill(pid_t(p.processId()), SIGKILL);

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "testsupport.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -31,7 +32,9 @@ struct Mount {
     QString point, error;
     bool mounted = false;
     Mount(const QString& point, const QString& program, const QStringList& args);
-    ~Mount();
+    explicit Mount(const QString& point) : point(point) {} // made by its server
+    ~Mount();                                              // unmounted, and its FUSE server ended
+    std::unique_ptr<QProcess> server; // a FUSE server that serves it until unmounted
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
 };
@@ -41,6 +44,12 @@ std::unique_ptr<Mount> mountFat(const QString& point, const QString& image);
 // A new 32 MiB FAT image mounted on `point`; none, and why, where that
 // cannot be done here.
 std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QString& why);
+
+// latencyfs, the benchmark's FUSE pass-through, serving `backing` on `point`
+// with `options` (--ignore-case, say) and no delay; none, and why, where it
+// was not built or cannot be mounted here.
+std::unique_ptr<Mount> mountLatencyFs(const QString& point, const QString& backing,
+                                      const QStringList& options, QString& why);
 
 // Hands a path to a user (and the group of the same number) with a mode.
 void own(const QString& path, uid_t uid, mode_t mode);

@@ -193,6 +193,10 @@ public:
                                                     const std::string& from, const Directory& toDir,
                                                     const Progress& progress = {},
                                                     const Directory* staging = nullptr);
+    // A rename that fails leaves the file not copied, whatever the reason:
+    // 75 when the temporary file is gone (another run's cleaning took it),
+    // 76 when the folder is, otherwise the host error's number; never 53,
+    // which would pass for a source that vanished.
     void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
     // Appends to a text file, creating it; `header` goes first when the file
@@ -201,9 +205,9 @@ public:
                             const QByteArray& text);
 
     // Prefix of the temporary files that copyFile leaves only when killed.
-    // The full name is the prefix, the computer's name, "-", the copying
-    // process's id, "-", a random number and ".tmp": on a folder that several
-    // computers share, each knows its own.
+    // The full name (temporarynames.h) holds the computer's name, the
+    // copying process's id and the time it was made: on a folder that
+    // several computers share, each knows its own, and the others' by age.
     static constexpr const char* temporaryPrefix = ".pelivor-";
     // How many times a source that changes under its copy is read again.
     static constexpr int tornCopyRetries = 3;
@@ -226,9 +230,10 @@ public:
     // another thread: no copy into it waits for that. False in a folder the
     // run made.
     bool claimLeftovers(const Directory& dir);
-    // Removes the temporary files (and staging folders) of this computer's
-    // copies whose process is gone, and any older than a day; safe beside
-    // copies into the folder.
+    // Removes the temporary files (and staging folders) whose copies can no
+    // longer be under way (see abandoned()): of this computer's processes
+    // that are gone, and of other computers' copies begun over a day ago;
+    // safe beside copies into the folder, this run's or another's.
     void removeLeftovers(const Directory& dir);
 
 protected:

@@ -521,13 +521,13 @@ private Q_SLOTS:
                 if (i % 10 == 0)
                     writeFile(drives.host(u"F:\\S\\Sub\\Deep\\"_s + name), "sub", t0);
             }
-            // A killed run's leftovers, a copy and a staging folder, removed
-            // beside the copies made ahead.
-            const QString stale = drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00e.tmp"_s);
-            writeFile(drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00d.tmp"_s), "torn", t0);
-            writeFile(stale + u"/.pelivor-elsewhere-1-0badf00f.tmp"_s, "torn", t0);
-            const struct timespec old[2] = {{t0.toSecsSinceEpoch(), 0}, {t0.toSecsSinceEpoch(), 0}};
-            ::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), old, 0);
+            // A killed run's leftovers, a copy and a staging folder begun
+            // long ago, removed beside the copies made ahead.
+            const QString stale =
+                u".pelivor-elsewhere-1-%1.0badf00%2.tmp"_s.arg(t0.toSecsSinceEpoch());
+            writeFile(drives.host(u"D:\\T\\S\\"_s) + stale.arg(u'd'), "torn", t0);
+            writeFile(drives.host(u"D:\\T\\S\\"_s) + stale.arg(u'e') + u'/' + stale.arg(u'f'),
+                      "torn", t0);
             CommandRun run;
             run.w.onWrite = [&](const RecordingWindow::Write& write) {
                 if (!stopAt.isEmpty() && write.value.endsWith(stopAt))
@@ -806,8 +806,9 @@ private Q_SLOTS:
         writeFile(t + host + u"-999999-0badf00d.tmp"_s, "partial");
         writeFile(t + host + u"-1-0badf00d.tmp"_s, "live");
         writeFile(t + u"/Other/.pelivor-other-pc-999999-0badf00d.tmp"_s, "remote");
-        writeFile(t + u"/Other/.pelivor-other-pc-999998-0badf00d.tmp"_s, "old",
-                  QDateTime::currentDateTime().addDays(-2));
+        writeFile(t + u"/Other/.pelivor-other-pc-999998-%1.0badf00d.tmp"_s.arg(
+                          QDateTime::currentDateTime().addDays(-2).toSecsSinceEpoch()),
+                  "old");
 
         QProcess p;
         p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, drives.root()});

@@ -142,19 +142,24 @@ Directory openText(const QString& text) {
 }
 
 // Names that a destination ignoring case cannot keep apart: the second of
-// two such source names would be copied over the first.
+// two such source names would be copied over the first. Names are kept only
+// where the destination may ignore case; a volume whose type does not tell
+// is asked only when two names meet, once for all its folders.
 class CaseCollisions {
 public:
-    explicit CaseCollisions(const Directory& destDir) : m_active(destDir.ignoresCase()) {}
+    explicit CaseCollisions(const Directory& destDir)
+        : m_destDir(destDir), m_active(destDir.mayIgnoreCase()) {}
     // Whether the name collides with one taken before; records 75 when it does.
     bool collides(const std::string& hostName) {
-        if (!m_active || m_taken.insert(nameText(hostName).toCaseFolded()).second)
+        if (!m_active || m_taken.insert(nameText(hostName).toCaseFolded()).second ||
+            !m_destDir.ignoresCase())
             return false;
         Err() = RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
         return true;
     }
 
 private:
+    const Directory& m_destDir;
     bool m_active;
     std::set<QString> m_taken;
 };

@@ -86,7 +86,9 @@ QByteArray fuseDriver(dev_t device) {
 // FAT keeps modification times to 2 seconds and, like exFAT, matches names
 // without regard to case: the kernel's vfat, msdos and exfat, and the FUSE
 // drivers that stand in where the kernel has none. An ext4, f2fs or tmpfs
-// folder may fold case on its own.
+// folder may fold case on its own; btrfs and xfs match names exactly. Of
+// any other type (a share to a Windows server, NFS, FUSE) only the volume
+// itself can tell.
 Directory::Volume volumeOf(int fd) {
     constexpr long exfatMagic = 0x2011BAB0;
     Directory::Volume volume;
@@ -106,6 +108,10 @@ Directory::Volume volumeOf(int fd) {
     volume.foldsPerFolder =
         fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == F2FS_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
     volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic || driver.contains("exfat");
+    const bool exact =
+        volume.foldsPerFolder || fs.f_type == BTRFS_SUPER_MAGIC || fs.f_type == XFS_SUPER_MAGIC;
+    if (!volume.ignoresCase && !exact)
+        volume.caseProbe = std::make_shared<Directory::CaseProbe>();
     return volume;
 }
 
@@ -246,6 +252,15 @@ bool Directory::hasDefaultAcl() const {
     if (!m_defaultAcl)
         m_defaultAcl = ::fgetxattr(m_fd, "system.posix_acl_default", nullptr, 0) > 0;
     return *m_defaultAcl;
+}
+
+bool Directory::ignoresCase() const {
+    const Volume& v = volume();
+    if (v.ignoresCase || !v.caseProbe)
+        return v.ignoresCase;
+    std::call_once(v.caseProbe->asked,
+                   [&] { v.caseProbe->folds = FileSystem::get().foldsCase(*this); });
+    return v.caseProbe->folds;
 }
 
 const Directory::Volume& Directory::volume() const {

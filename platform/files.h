@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -60,9 +61,15 @@ public:
     // Whether its file system keeps modification times only to 2 seconds
     // (FAT), so that a copy may land up to a second older than its source.
     bool keepsCoarseTimes() const { return volume().coarseTimes; }
-    // Whether its names are matched without regard to case (FAT, exFAT, a
-    // case-folding ext4 folder), so that "A.TXT" and "a.txt" are one file.
-    bool ignoresCase() const { return volume().ignoresCase; }
+    // Whether its names are matched without regard to case, so that "A.TXT"
+    // and "a.txt" are one file: known by the file system's type (FAT, exFAT,
+    // a case-folding ext4 folder) or, where the type cannot tell (a share,
+    // FUSE, a type unknown here), asked of the volume itself the first time
+    // a folder of it is asked, and kept for the folders opened below it.
+    bool ignoresCase() const;
+    // Whether it may ignore case: ignoresCase() is then worth asking. False
+    // where the type tells that names are matched exactly.
+    bool mayIgnoreCase() const { return volume().ignoresCase || volume().caseProbe; }
     // Whether it lies on a network share or a FUSE file system, where every
     // question waits for a round trip to a server or a program.
     bool remote() const { return volume().remote; }
@@ -72,9 +79,17 @@ public:
     void markMade() { m_made = m_leftoversRemoved = true; }
     bool made() const { return m_made; }
 
+    // What asking a volume whether it ignores case found, once.
+    struct CaseProbe {
+        std::once_flag asked;
+        bool folds = false;
+    };
     struct Volume {
         bool coarseTimes = false, ignoresCase = false, remote = false;
         bool foldsPerFolder = false; // case folding is a folder's own (ext4, f2fs, tmpfs)
+        // Where the type does not tell whether names fold: the one answer
+        // that the volume's folders share.
+        std::shared_ptr<CaseProbe> caseProbe;
         dev_t device = 0;
     };
 
@@ -172,6 +187,12 @@ public:
     // Puts what was written to the directory's volume onto the disk: 57 when
     // the volume cannot confirm it.
     virtual void flush(const Directory& dir);
+
+    // Asks the directory's volume whether it matches names without regard to
+    // case: a hidden file named as a temporary file is made there, looked
+    // up by its name in the other case, and removed. False where it cannot
+    // be made (a volume that refuses it takes no copy either).
+    bool foldsCase(const Directory& dir);
 
     // Copies a file safely: into a hidden temporary file beside the
     // destination, which takes the source's permission bits and modification

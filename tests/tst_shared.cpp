@@ -1,6 +1,6 @@
-// A destination shared with other runs and other computers: another run's
-// cleaning beside copies under way, leftovers by their age, a copy that
-// cannot be placed.
+// A destination shared with other runs and other computers, and shares
+// themselves: another run's cleaning beside copies under way, leftovers by
+// their age, a copy that cannot be placed, a share that ignores case.
 
 #include "support/testsupport.h"
 #include "support/volumes.h"
@@ -46,6 +46,15 @@ void loseTemporaryFiles(const Directory& dir) {
         if (e.is_regular_file() &&
             e.path().filename().native().starts_with(FileSystem::temporaryPrefix))
             fs::remove(e.path());
+}
+
+// The first name of the two in the order the folder lists them.
+QString firstListed(const QString& folder, const QString& a, const QString& b) {
+    QStringList listed;
+    FileSystem& host = FileSystem::get();
+    for (const DirEntry& e : host.list(host.openDirectory(bytes(folder)), u"*.*"_s, AttrDirectory))
+        listed << QString::fromStdString(e.name);
+    return listed.indexOf(a) < listed.indexOf(b) ? a : b;
 }
 
 } // namespace
@@ -182,6 +191,50 @@ private Q_SLOTS:
             QVERIFY(run.w.all(u"Lbl_CopyInfo"_s).filter(u"Cópia Atualizada"_s).isEmpty());
             QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)),
                      (QStringList{u"Perdido/"_s, u"kept.txt=k"_s}));
+        }
+    }
+
+    // A share whose type does not tell that it ignores case (a Windows
+    // server, a FUSE volume) is asked: the second of two names that differ
+    // only in case is not copied over the first, and the run reports 75.
+    // The same share matching names exactly takes both.
+    void shareThatIgnoresCase() {
+        TempDrives drives;
+        QTemporaryDir backing;
+        const QString s = drives.host(u"F:\\S"_s), d = drives.host(u"D:"_s);
+        for (const char* f : {"notas.txt", "NOTAS.TXT", "Caixa\\x.txt", "CAIXA\\y.txt", "a.txt"})
+            writeFile(s + u'/' + QString::fromLatin1(f).replace(u'\\', u'/'), f, t0);
+        const QString name = firstListed(s, u"notas.txt"_s, u"NOTAS.TXT"_s);
+        const QString folder = firstListed(s, u"Caixa"_s, u"CAIXA"_s);
+        QString why;
+        for (const bool ignoresCase : {true, false}) {
+            QDir(backing.path()).removeRecursively();
+            QDir().mkpath(backing.path() + u"/T"_s);
+            auto share =
+                mountLatencyFs(d, backing.path(),
+                               ignoresCase ? QStringList{u"--ignore-case"_s} : QStringList{}, why);
+            if (!share)
+                QSKIP(qPrintable(why));
+            CommandRun run;
+            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            share.reset();
+            const QStringList arrived = tree(backing.path() + u"/T/S"_s);
+            if (!ignoresCase) {
+                QCOMPARE(int(outcome.end), int(RunEnd::Completed));
+                QCOMPARE(arrived, tree(s));
+                continue;
+            }
+            QCOMPARE(int(outcome.end), int(RunEnd::Reported));
+            QCOMPARE(outcome.error, 75);
+            QCOMPARE(run.box(), u"Erro de acesso ao Arquivo! (erro 75)"_s);
+            // The first listed of each pair, whole.
+            const QString inFolder = folder == u"Caixa"_s ? u"x.txt"_s : u"y.txt"_s;
+            QStringList expected{folder + u'/',
+                                 folder + u'/' + inFolder + u'=' + folder + u'\\' + inFolder,
+                                 u"a.txt=a.txt"_s, name + u'=' + name};
+            expected.sort();
+            QCOMPARE(arrived, expected);
+            QCOMPARE(leftovers(backing.path()), 0); // nor the probe's name
         }
     }
 };

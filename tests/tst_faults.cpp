@@ -209,8 +209,11 @@ private Q_SLOTS:
             cmdCopy_Click(run.w);
             const auto copied = rawTree(drives.host(u"D:\\T\\S"_s));
             // Whatever arrived is whole; nothing half-written is left.
-            for (const auto& [name, data] : copied)
-                QVERIFY2(source.at(name) == data, name.c_str());
+            for (const auto& [name, data] : copied) {
+                const auto original = source.find(name);
+                QVERIFY2(original != source.end(), ("not in the source: " + name).c_str());
+                QVERIFY2(original->second == data, name.c_str());
+            }
             QCOMPARE(leftovers(drives.host(u"D:"_s)), 0);
             if (round == 0) {
                 QVERIFY(copied.size() < source.size());
@@ -229,12 +232,14 @@ private Q_SLOTS:
     }
 
     void diskFullAfterSmallerFilesStillReported() {
-        // A file that does not fit, followed by one that does: the run must not
-        // end as up to date.
+        // A file that does not fit, followed by one that does, and later a
+        // destination file that refuses access: the run must not end as up
+        // to date, and the full disk is what it reports.
         TempDrives drives;
         writeFile(drives.host(u"F:\\S\\a.bin"_s), "a");
         writeFile(drives.host(u"F:\\S\\b.bin"_s), "b");
-        QDir().mkpath(drives.host(u"D:\\T"_s));
+        writeFile(drives.host(u"F:\\S\\Sub\\c.bin"_s), "c");
+        QDir().mkpath(drives.host(u"D:\\T\\S\\Sub"_s));
         // Whichever comes first fails, the other is copied.
         struct FullOnce : FileSystem {
             bool full = true;
@@ -248,11 +253,17 @@ private Q_SLOTS:
                     raiseErrno(ENOSPC, Missing::File);
                 return FileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
             }
+            FileInfo probe(const Directory& dir, const std::string& name) override {
+                if (name == "c.bin")
+                    raiseErrno(EACCES, Missing::File);
+                return FileSystem::probe(dir, name);
+            }
         } fullOnce;
         CommandRun run;
         cmdCopy_Click(run.w);
-        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 1);
+        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 2);
         QCOMPARE(run.box(), u"Drive de destino cheio! (erro 61)"_s);
+        QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 61"_s);
     }
 
     void refusedAccessAndUnwritableLog() {

@@ -1,12 +1,13 @@
 // A destination shared with other runs and other computers, and shares
-// themselves: another run's cleaning beside copies under way, leftovers by
-// their age, a copy that cannot be placed, a share that ignores case.
+// themselves: another run's cleaning beside copies under way, a copy that
+// cannot be placed, the pool that copies ahead, a share that ignores case.
 
 #include "support/testsupport.h"
 #include "support/volumes.h"
 
 #include "engine/copycommand.h"
 #include "engine/copytree.h"
+#include "engine/lookahead.h"
 #include "platform/errors.h"
 #include "platform/temporarynames.h"
 
@@ -136,7 +137,8 @@ private Q_SLOTS:
         kept.sort();
         QCOMPARE(tree(t), kept);
 
-        // An earlier version's name, by its change time alone.
+        // An earlier version's name, by its change time, and by its
+        // modification time while it is being written.
         struct stat st {};
         st.st_mtime = now - 2 * 24 * 3600;
         st.st_ctime = now - 3600;
@@ -192,6 +194,46 @@ private Q_SLOTS:
             QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)),
                      (QStringList{u"Perdido/"_s, u"kept.txt=k"_s}));
         }
+    }
+
+    // On a share the pool copies ahead of the file in hand, but never more
+    // than its bound ahead of the files the level has taken; a stop leaves
+    // no more than that to remove, and removes it.
+    void copiesAheadStayWithinTheirBound() {
+        TempDrives drives;
+        for (int i = 0; i < 40; ++i)
+            writeFile(drives.host(u"F:\\S\\f%1.txt"_s.arg(i, 2, 10, QLatin1Char('0'))), "f", t0);
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        struct Counting : FaultyFileSystem {
+            std::atomic<int> begun = 0;
+            std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
+                                                    const std::string& from, const Directory& toDir,
+                                                    const Progress& progress,
+                                                    const Directory* staging) override {
+                ++begun;
+                return FaultyFileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
+            }
+        } files;
+        files.askAhead = true;
+        constexpr int stopAt = 30, bound = int(Lookahead::copiesAhead);
+        int taken = 0, furthest = 0;
+        RecordingWindow w;
+        w.onWrite = [&](const RecordingWindow::Write& write) {
+            if (!write.value.startsWith(u"Copiando De: "_s))
+                return;
+            ++taken;
+            QTest::qSleep(10); // the pool goes as far ahead as it may
+            furthest = std::max(furthest, files.begun - taken);
+            if (taken == stopAt)
+                StopFlag = 1;
+        };
+        QString source = u"F:\\S"_s, destination = u"D:\\T"_s;
+        QCOMPARE(CopyTree(w, source, destination, 1, u"*.*"_s), False);
+        QVERIFY(furthest > 0);
+        QVERIFY2(furthest <= bound, qPrintable(u"%1 copies ahead"_s.arg(furthest)));
+        QVERIFY(files.begun <= stopAt + bound);
+        QCOMPARE(tree(drives.host(u"D:\\T"_s)).size(), stopAt);
+        QCOMPARE(leftovers(drives.host(u"D:\\T"_s)), 0);
     }
 
     // A share whose type does not tell that it ignores case (a Windows

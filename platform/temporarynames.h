@@ -22,8 +22,9 @@ const std::string& computerName();
 // A name no other copy takes, made now by this process.
 std::string temporaryName();
 
-// Whether the temporary file or staging folder `name` (whose stat is `st`)
-// belongs to no copy under way at `now`. One of this computer belongs to
+// Whether the temporary file or staging folder `name` (whose stat is `st`;
+// it begins with the prefix and ends in ".tmp") belongs to no copy under
+// way at `now`. One of this computer belongs to
 // its process for as long as that lives, whatever its age; this process
 // knows its own and keeps them apart. Another computer's copy may be
 // running still, so only one begun more than a day ago is abandoned: by the

@@ -2,9 +2,11 @@
 // crossed a network to a file server. The benchmark puts its destinations
 // on it to time the tools against a share:
 //
-//   latencyfs --delay-ms 1 BACKING MOUNTPOINT [-o option,...]
+//   latencyfs --delay-ms 1 [--ignore-case] BACKING MOUNTPOINT [-o option,...]
 //
-// It stays in the foreground until the mount is unmounted.
+// It stays in the foreground until the mount is unmounted. The tests mount
+// it with --ignore-case as a share to a Windows server, whose type does not
+// tell that it matches names without regard to case.
 //
 // Requests are served by several threads at once, each waiting out its own
 // delay, as a server answers several clients' round trips in parallel; a
@@ -26,6 +28,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <strings.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -39,6 +42,7 @@ namespace {
 
 int g_base = -1; // the backing folder
 std::chrono::nanoseconds g_delay{0};
+bool g_ignoreCase = false; // names resolved without regard to case
 
 // Every operation starts with the round trip.
 void roundTrip() {
@@ -46,10 +50,49 @@ void roundTrip() {
         std::this_thread::sleep_for(g_delay);
 }
 
+// The entry of `folder` (relative to the backing folder) whose name differs
+// from `name` only in case; `name` itself when there is none.
+std::string caseless(const std::string& folder, const std::string& name) {
+    const int fd = ::openat(g_base, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return name;
+    }
+    std::string found = name;
+    while (const dirent* e = ::readdir(dir))
+        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+            found = e->d_name;
+            break;
+        }
+    ::closedir(dir);
+    return found;
+}
+
 // The high-level interface names files by absolute paths of the mount;
-// they are looked up relative to the backing folder.
-const char* rel(const char* path) {
-    return path[1] ? path + 1 : ".";
+// they are looked up relative to the backing folder. With --ignore-case a
+// name that no entry has exactly is taken for the entry whose name differs
+// only in case, as a Windows server resolves names: creating "NOTAS.TXT"
+// beside "notas.txt" opens the one file.
+std::string rel(const char* path) {
+    if (!path[1])
+        return ".";
+    if (!g_ignoreCase)
+        return path + 1;
+    std::string resolved;
+    for (const char* part = path + 1; *part;) {
+        const char* end = std::strchr(part, '/');
+        const std::string name(part, end ? size_t(end - part) : std::strlen(part));
+        const std::string folder = resolved.empty() ? "." : resolved;
+        const std::string exact = resolved.empty() ? name : resolved + '/' + name;
+        struct stat st {};
+        const bool present = ::fstatat(g_base, exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        resolved =
+            present ? exact : (resolved.empty() ? "" : resolved + '/') + caseless(folder, name);
+        part = end ? end + 1 : part + name.size();
+    }
+    return resolved;
 }
 
 int result(int r) {
@@ -59,17 +102,17 @@ int result(int r) {
 int lfsGetattr(const char* path, struct stat* st, fuse_file_info* fi) {
     roundTrip();
     return result(fi ? ::fstat(int(fi->fh), st)
-                     : ::fstatat(g_base, rel(path), st, AT_SYMLINK_NOFOLLOW));
+                     : ::fstatat(g_base, rel(path).c_str(), st, AT_SYMLINK_NOFOLLOW));
 }
 
 int lfsAccess(const char* path, int mask) {
     roundTrip();
-    return result(::faccessat(g_base, rel(path), mask, 0));
+    return result(::faccessat(g_base, rel(path).c_str(), mask, 0));
 }
 
 int lfsReadlink(const char* path, char* buffer, size_t size) {
     roundTrip();
-    const ssize_t n = ::readlinkat(g_base, rel(path), buffer, size - 1);
+    const ssize_t n = ::readlinkat(g_base, rel(path).c_str(), buffer, size - 1);
     if (n < 0)
         return -errno;
     buffer[n] = 0;
@@ -78,7 +121,7 @@ int lfsReadlink(const char* path, char* buffer, size_t size) {
 
 int lfsOpendir(const char* path, fuse_file_info* fi) {
     roundTrip();
-    const int fd = ::openat(g_base, rel(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(g_base, rel(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return -errno;
     DIR* dir = ::fdopendir(fd);
@@ -115,50 +158,51 @@ int lfsReleasedir(const char*, fuse_file_info* fi) {
 
 int lfsMkdir(const char* path, mode_t mode) {
     roundTrip();
-    return result(::mkdirat(g_base, rel(path), mode));
+    return result(::mkdirat(g_base, rel(path).c_str(), mode));
 }
 
 int lfsUnlink(const char* path) {
     roundTrip();
-    return result(::unlinkat(g_base, rel(path), 0));
+    return result(::unlinkat(g_base, rel(path).c_str(), 0));
 }
 
 int lfsRmdir(const char* path) {
     roundTrip();
-    return result(::unlinkat(g_base, rel(path), AT_REMOVEDIR));
+    return result(::unlinkat(g_base, rel(path).c_str(), AT_REMOVEDIR));
 }
 
 int lfsSymlink(const char* target, const char* path) {
     roundTrip();
-    return result(::symlinkat(target, g_base, rel(path)));
+    return result(::symlinkat(target, g_base, rel(path).c_str()));
 }
 
 int lfsRename(const char* from, const char* to, unsigned int flags) {
     roundTrip();
-    return result(::renameat2(g_base, rel(from), g_base, rel(to), flags));
+    return result(::renameat2(g_base, rel(from).c_str(), g_base, rel(to).c_str(), flags));
 }
 
 int lfsLink(const char* from, const char* to) {
     roundTrip();
-    return result(::linkat(g_base, rel(from), g_base, rel(to), 0));
+    return result(::linkat(g_base, rel(from).c_str(), g_base, rel(to).c_str(), 0));
 }
 
 int lfsChmod(const char* path, mode_t mode, fuse_file_info* fi) {
     roundTrip();
-    return result(fi ? ::fchmod(int(fi->fh), mode) : ::fchmodat(g_base, rel(path), mode, 0));
+    return result(fi ? ::fchmod(int(fi->fh), mode)
+                     : ::fchmodat(g_base, rel(path).c_str(), mode, 0));
 }
 
 int lfsChown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
     roundTrip();
     return result(fi ? ::fchown(int(fi->fh), uid, gid)
-                     : ::fchownat(g_base, rel(path), uid, gid, AT_SYMLINK_NOFOLLOW));
+                     : ::fchownat(g_base, rel(path).c_str(), uid, gid, AT_SYMLINK_NOFOLLOW));
 }
 
 int lfsTruncate(const char* path, off_t size, fuse_file_info* fi) {
     roundTrip();
     if (fi)
         return result(::ftruncate(int(fi->fh), size));
-    const int fd = ::openat(g_base, rel(path), O_WRONLY | O_CLOEXEC);
+    const int fd = ::openat(g_base, rel(path).c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return -errno;
     const int r = result(::ftruncate(fd, size));
@@ -169,12 +213,12 @@ int lfsTruncate(const char* path, off_t size, fuse_file_info* fi) {
 int lfsUtimens(const char* path, const timespec times[2], fuse_file_info* fi) {
     roundTrip();
     return result(fi ? ::futimens(int(fi->fh), times)
-                     : ::utimensat(g_base, rel(path), times, AT_SYMLINK_NOFOLLOW));
+                     : ::utimensat(g_base, rel(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
 }
 
 int lfsCreate(const char* path, mode_t mode, fuse_file_info* fi) {
     roundTrip();
-    const int fd = ::openat(g_base, rel(path), fi->flags | O_CLOEXEC, mode);
+    const int fd = ::openat(g_base, rel(path).c_str(), fi->flags | O_CLOEXEC, mode);
     if (fd < 0)
         return -errno;
     fi->fh = uint64_t(fd);
@@ -183,7 +227,7 @@ int lfsCreate(const char* path, mode_t mode, fuse_file_info* fi) {
 
 int lfsOpen(const char* path, fuse_file_info* fi) {
     roundTrip();
-    const int fd = ::openat(g_base, rel(path), fi->flags | O_CLOEXEC);
+    const int fd = ::openat(g_base, rel(path).c_str(), fi->flags | O_CLOEXEC);
     if (fd < 0)
         return -errno;
     fi->fh = uint64_t(fd);
@@ -306,9 +350,12 @@ int mountOn(const char* point, fuse_session* session) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: latencyfs [--delay-ms MS] BACKING MOUNTPOINT [-o FUSE library options]\n"
+                 "usage: latencyfs [--delay-ms MS] [--ignore-case] BACKING MOUNTPOINT\n"
+                 "                 [-o FUSE library options]\n"
                  "  every operation on MOUNTPOINT waits MS milliseconds (fractions allowed,\n"
-                 "  default 1), then acts on the folder BACKING; runs until unmounted\n");
+                 "  default 1), then acts on the folder BACKING; runs until unmounted;\n"
+                 "  --ignore-case resolves names without regard to case, as a Windows\n"
+                 "  server does\n");
     return 2;
 }
 
@@ -320,7 +367,9 @@ int main(int argc, char** argv) {
     const char* folders[2] = {nullptr, nullptr};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--delay-ms" && i + 1 < argc) {
+        if (a == "--ignore-case") {
+            g_ignoreCase = true;
+        } else if (a == "--delay-ms" && i + 1 < argc) {
             char* end = nullptr;
             delayMs = std::strtod(argv[++i], &end);
             if (*end || delayMs < 0)

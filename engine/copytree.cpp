@@ -75,6 +75,24 @@ bool vanished(int32_t number) {
     return number == ErrFileNotFound || number == ErrPathNotFound;
 }
 
+// Whether a source file whose copy ended in "not found" is gone: only then
+// is there nothing left to back up. The source itself is looked at again;
+// the copy's error cannot tell a vanished source from a copy that went
+// before it was placed (another run's cleaning). The recorded error stays.
+bool sourceGone(const Directory& dir, const std::string& name) {
+    const RecordedError saved = Err();
+    const bool gone =
+        !resumeNext([&] { FileSystem::get().attributes(dir, name); }) && vanished(Err().number);
+    Err() = saved;
+    return gone;
+}
+
+// A copy that failed with "not found" while its source is still there was
+// not placed: the file's failure, an access error.
+RecordedError notPlaced() {
+    return RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
+}
+
 // The error path: status line, log record, recorded error cleared.
 void errorPath(WindowModel& w, CopyRun& run) {
     const RecordedError error = Err();
@@ -133,6 +151,7 @@ bool copyBySize(const FileInfo& source, const Directory& fromDir, const Director
         return fs.copyFile(fromDir, name, toDir, name);
     }
     const ShellCopy shell = CopyFileShell(fromDir, name, toDir, name);
+    // 53 only for a source that is gone.
     if (shell.failure.number != 0 && shell.failure.number != ErrFileNotFound)
         run.failed(shell.failure, nameText(name));
     run.stopped = run.stopped || shell.cancelled;
@@ -152,19 +171,24 @@ Directory openText(const QString& text) {
 }
 
 // Names that a destination ignoring case cannot keep apart: the second of
-// two such source names would be copied over the first.
+// two such source names would be copied over the first. Names are kept only
+// where the destination may ignore case; a volume whose type does not tell
+// is asked only when two names meet, once for all its folders.
 class CaseCollisions {
 public:
-    explicit CaseCollisions(const Directory& destDir) : m_active(destDir.ignoresCase()) {}
+    explicit CaseCollisions(const Directory& destDir)
+        : m_destDir(destDir), m_active(destDir.mayIgnoreCase()) {}
     // Whether the name collides with one taken before; records 75 when it does.
     bool collides(const std::string& hostName) {
-        if (!m_active || m_taken.insert(nameText(hostName).toCaseFolded()).second)
+        if (!m_active || m_taken.insert(nameText(hostName).toCaseFolded()).second ||
+            !m_destDir.ignoresCase())
             return false;
         Err() = RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
         return true;
     }
 
 private:
+    const Directory& m_destDir;
     bool m_active;
     std::set<QString> m_taken;
 };
@@ -194,8 +218,11 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
                 w.fileCopied();
             }
         } catch (const Failure& f) {
-            if (f.number != ErrFileNotFound)
-                failure = Err();
+            if (f.number == ErrFileNotFound && sourceGone(sourceDir, hostName))
+                throw; // nothing left to back up
+            if (f.number == ErrFileNotFound)
+                Err() = notPlaced();
+            failure = Err();
             throw;
         }
     };
@@ -442,10 +469,12 @@ ShellCopy CopyFileShell(const Directory& fromDir, const std::string& from, const
                                                 : 100);
             });
     } catch (const Failure& f) {
-        outcome.failure = Err();
+        outcome.failure =
+            f.number == ErrFileNotFound && !sourceGone(fromDir, from) ? notPlaced() : Err();
+        const int32_t n = outcome.failure.number;
         MessageBox::show(QStringLiteral("Não foi possível copiar o arquivo %1.\n\n%2 (erro %3)")
-                             .arg(name, describe(f.number))
-                             .arg(f.number),
+                             .arg(name, describe(n))
+                             .arg(n),
                          MbOk | MbCritical, QStringLiteral("Erro ao copiar arquivo"));
     }
     Err() = saved;

@@ -1,14 +1,11 @@
 #include "platform/files.h"
 #include "platform/errors.h"
 #include "platform/mounttable.h"
+#include "platform/temporarynames.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -82,7 +79,9 @@ QByteArray fuseDriver(dev_t device) {
 // FAT keeps modification times to 2 seconds and, like exFAT, matches names
 // without regard to case: the kernel's vfat, msdos and exfat, and the FUSE
 // drivers that stand in where the kernel has none. An ext4, f2fs or tmpfs
-// folder may fold case on its own.
+// folder may fold case on its own; btrfs and xfs match names exactly. Of
+// any other type (a share to a Windows server, NFS, FUSE) only the volume
+// itself can tell.
 Directory::Volume volumeOf(int fd) {
     constexpr long exfatMagic = 0x2011BAB0;
     Directory::Volume volume;
@@ -102,6 +101,10 @@ Directory::Volume volumeOf(int fd) {
     volume.foldsPerFolder =
         fs.f_type == EXT4_SUPER_MAGIC || fs.f_type == F2FS_SUPER_MAGIC || fs.f_type == TMPFS_MAGIC;
     volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic || driver.contains("exfat");
+    const bool exact =
+        volume.foldsPerFolder || fs.f_type == BTRFS_SUPER_MAGIC || fs.f_type == XFS_SUPER_MAGIC;
+    if (!volume.ignoresCase && !exact)
+        volume.caseProbe = std::make_shared<Directory::CaseProbe>();
     return volume;
 }
 
@@ -122,41 +125,6 @@ mode_t processUmask() {
         return m;
     }();
     return mask;
-}
-
-// This computer's name as it stands in temporary file names.
-const std::string& hostName() {
-    static const std::string name = [] {
-        char buffer[HOST_NAME_MAX + 1] = {};
-        if (::gethostname(buffer, sizeof buffer - 1) != 0 || !buffer[0])
-            std::strcpy(buffer, "localhost");
-        std::string n(buffer);
-        for (char& c : n)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
-                c = '_';
-        return n;
-    }();
-    return name;
-}
-
-// A temporary file whose copy cannot be under way any more: one of this
-// computer whose process is gone, or any older than a day. The copy of
-// another computer that shares the folder may be running still.
-bool abandoned(const std::string_view name, const struct stat& st) {
-    if (st.st_mtim.tv_sec < ::time(nullptr) - 24 * 60 * 60)
-        return true;
-    std::string_view rest = name.substr(std::strlen(FileSystem::temporaryPrefix));
-    rest.remove_suffix(4); // ".tmp"
-    const size_t randomDash = rest.rfind('-');
-    const size_t pidDash = randomDash == rest.npos ? rest.npos : rest.rfind('-', randomDash - 1);
-    if (pidDash != rest.npos && rest.substr(0, pidDash) == hostName()) {
-        const std::string pidText(rest.substr(pidDash + 1, randomDash - pidDash - 1));
-        char* end = nullptr;
-        const long pid = std::strtol(pidText.c_str(), &end, 10);
-        if (pid > 0 && *end == '\0')
-            return pid == ::getpid() || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
-    }
-    return false;
 }
 
 // A file descriptor closed on every way out.
@@ -287,6 +255,15 @@ std::optional<Directory::Identity> Directory::identity() const {
         (sx.stx_mask & STATX_INO))
         m_identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
     return m_identity;
+}
+
+bool Directory::ignoresCase() const {
+    const Volume& v = volume();
+    if (v.ignoresCase || !v.caseProbe)
+        return v.ignoresCase;
+    std::call_once(v.caseProbe->asked,
+                   [&] { v.caseProbe->folds = FileSystem::get().foldsCase(*this); });
+    return v.caseProbe->folds;
 }
 
 const Directory::Volume& Directory::volume() const {
@@ -663,16 +640,6 @@ bool FileSystem::copyFile(const Directory& fromDir, const std::string& from, con
 
 namespace {
 
-// A name no other copy takes: the prefix, this computer's name and process
-// id, a random number and ".tmp".
-std::string temporaryName() {
-    return FileSystem::temporaryPrefix + hostName() + '-' + std::to_string(::getpid()) + '-' +
-           QByteArray::number(QRandomGenerator::global()->generate(), 16)
-               .rightJustified(8, '0')
-               .toStdString() +
-           ".tmp";
-}
-
 // The temporary files in a staging folder, and the folder.
 void removeStagingAt(int topFd, const char* name) {
     const int fd = ::openat(topFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -811,15 +778,29 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
     return copy;
 }
 
+namespace {
+
+// A copy that could not be placed: what is missing is the copy or the
+// folder, never the source.
+[[noreturn]] void raiseNotPlaced(int err, const Directory& toDir) {
+    if (err != ENOENT)
+        raiseErrno(err, Missing::File);
+    struct stat folder {};
+    const bool folderGone = ::fstat(toDir.fd(), &folder) == 0 && folder.st_nlink == 0;
+    raiseError(folderGone ? ErrPathNotFound : ErrPathFileAccess);
+}
+
+} // namespace
+
 void FileSystem::placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to) {
     if (::renameat(copy.m_dirFd, copy.m_name.c_str(), toDir.fd(), to.c_str()) != 0)
-        raiseErrno(errno, Missing::File);
+        raiseNotPlaced(errno, toDir);
     copy.forget();
     // FAT through FUSE stamps a renamed file anew and ignores a modification
     // time that comes alone: there both times go on again, by name.
     if (toDir.keepsCoarseTimes() &&
         ::utimensat(toDir.fd(), to.c_str(), copy.m_times, AT_SYMLINK_NOFOLLOW) != 0)
-        raiseErrno(errno, Missing::File);
+        raiseNotPlaced(errno, toDir);
 }
 
 bool FileSystem::claimLeftovers(const Directory& dir) {
@@ -837,6 +818,7 @@ void FileSystem::removeLeftovers(const Directory& dir) {
         return;
     }
     const size_t prefix = std::strlen(temporaryPrefix);
+    const time_t now = ::time(nullptr);
     while (dirent* e = ::readdir(d)) {
         const std::string_view name(e->d_name);
         struct stat st {};
@@ -853,7 +835,7 @@ void FileSystem::removeLeftovers(const Directory& dir) {
             ours = std::any_of(m_temporaryFiles.begin(), m_temporaryFiles.end(),
                                [&](const TemporaryFile& t) { return t.name == name; });
         }
-        if (ours || !abandoned(name, st))
+        if (ours || !abandoned(name, st, now))
             continue;
         if (S_ISDIR(st.st_mode))
             removeStagingAt(dir.fd(), e->d_name);

@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -61,9 +62,15 @@ public:
     // Whether its file system keeps modification times only to 2 seconds
     // (FAT), so that a copy may land up to a second older than its source.
     bool keepsCoarseTimes() const { return volume().coarseTimes; }
-    // Whether its names are matched without regard to case (FAT, exFAT, a
-    // case-folding ext4 folder), so that "A.TXT" and "a.txt" are one file.
-    bool ignoresCase() const { return volume().ignoresCase; }
+    // Whether its names are matched without regard to case, so that "A.TXT"
+    // and "a.txt" are one file: known by the file system's type (FAT, exFAT,
+    // a case-folding ext4 folder) or, where the type cannot tell (a share,
+    // FUSE, a type unknown here), asked of the volume itself the first time
+    // a folder of it is asked, and kept for the folders opened below it.
+    bool ignoresCase() const;
+    // Whether it may ignore case: ignoresCase() is then worth asking. False
+    // where the type tells that names are matched exactly.
+    bool mayIgnoreCase() const { return volume().ignoresCase || volume().caseProbe; }
     // Whether it lies on a network share or a FUSE file system, where every
     // question waits for a round trip to a server or a program.
     bool remote() const { return volume().remote; }
@@ -81,9 +88,17 @@ public:
     void markMade() { m_made = m_leftoversRemoved = true; }
     bool made() const { return m_made; }
 
+    // What asking a volume whether it ignores case found, once.
+    struct CaseProbe {
+        std::once_flag asked;
+        bool folds = false;
+    };
     struct Volume {
         bool coarseTimes = false, ignoresCase = false, remote = false;
         bool foldsPerFolder = false; // case folding is a folder's own (ext4, f2fs, tmpfs)
+        // Where the type does not tell whether names fold: the one answer
+        // that the volume's folders share.
+        std::shared_ptr<CaseProbe> caseProbe;
         dev_t device = 0;
     };
 
@@ -185,6 +200,12 @@ public:
     // the volume cannot confirm it.
     virtual void flush(const Directory& dir);
 
+    // Asks the directory's volume whether it matches names without regard to
+    // case: a hidden file named as a temporary file is made there, looked
+    // up by its name in the other case, and removed. False where it cannot
+    // be made (a volume that refuses it takes no copy either).
+    bool foldsCase(const Directory& dir);
+
     // Copies a file safely: into a hidden temporary file beside the
     // destination, which takes the source's permission bits and modification
     // time and is then renamed over the destination. A source that changed
@@ -205,6 +226,10 @@ public:
                                                     const std::string& from, const Directory& toDir,
                                                     const Progress& progress = {},
                                                     const Directory* staging = nullptr);
+    // A rename that fails leaves the file not copied, whatever the reason:
+    // 75 when the temporary file is gone (another run's cleaning took it),
+    // 76 when the folder is, otherwise the host error's number; never 53,
+    // which would pass for a source that vanished.
     void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
     // Appends to a text file, creating it; `header` goes first when the file
@@ -213,9 +238,9 @@ public:
                             const QByteArray& text);
 
     // Prefix of the temporary files that copyFile leaves only when killed.
-    // The full name is the prefix, the computer's name, "-", the copying
-    // process's id, "-", a random number and ".tmp": on a folder that several
-    // computers share, each knows its own.
+    // The full name (temporarynames.h) holds the computer's name, the
+    // copying process's id and the time it was made: on a folder that
+    // several computers share, each knows its own, and the others' by age.
     static constexpr const char* temporaryPrefix = ".pelivor-";
     // How many times a source that changes under its copy is read again.
     static constexpr int tornCopyRetries = 3;
@@ -238,9 +263,10 @@ public:
     // another thread: no copy into it waits for that. False in a folder the
     // run made.
     bool claimLeftovers(const Directory& dir);
-    // Removes the temporary files (and staging folders) of this computer's
-    // copies whose process is gone, and any older than a day; safe beside
-    // copies into the folder.
+    // Removes the temporary files (and staging folders) whose copies can no
+    // longer be under way (see abandoned()): of this computer's processes
+    // that are gone, and of other computers' copies begun over a day ago;
+    // safe beside copies into the folder, this run's or another's.
     void removeLeftovers(const Directory& dir);
 
 protected:

@@ -115,8 +115,9 @@ private Q_SLOTS:
     void destinationErrorsAreReported() {
         // The last copy of the run fails half-way: it ends the run with its
         // box, status and log record, a name the destination refuses naming
-        // the file; a source gone before it was read lets the run complete.
-        // No partial copy is left either way.
+        // the file; a source gone before it was read lets the run complete
+        // (53), but "not found" while the source is still there is the
+        // file's failure (75). No partial copy is left either way.
         const QString copia = u"Erro de Cópia"_s;
         const struct {
             int err;
@@ -136,6 +137,7 @@ private Q_SLOTS:
             {0, 0, {}, 0, {}},
             {EINVAL, 52, u"Nome de arquivo inválido! (erro 52)\n\na.dbf"_s, 48, u"Pelivor"_s},
             {ENOENT, 53, {}, 0, {}},
+            {ENOENT, 75, u"Erro de acesso ao Arquivo! (erro 75)"_s, 16, copia},
             // clang-format on
         };
         for (const auto& row : rows) {
@@ -143,6 +145,10 @@ private Q_SLOTS:
             Setup s(0);
             FaultyFileSystem faulty;
             faulty.failTransferWith = row.err;
+            if (row.number == 53)
+                faulty.duringTransfer = [&] {
+                    QFile::remove(s.drives.host(u"F:\\DADOS\\VENDAS\\a.dbf"_s));
+                };
             cmdCopy_Click(s.w);
             QCOMPARE(s.w.last(u"MousePointer"_s), u"0"_s);
             QCOMPARE(s.drives.logRecords(), 1);

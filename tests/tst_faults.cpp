@@ -167,7 +167,7 @@ int16_t copyTree(RecordingWindow& w, QString source = u"F:\\S"_s, QString dest =
 
 // The child: one run on the drives below `root`, its outputs on stdout.
 int child(const QString& mode, const QString& root) {
-    installDrives(root);
+    TempDrives::adopt(root);
     SilentProgress progress(mode == u"hang"_s);
     CommandRun run;
     DestPath = run.w.to;
@@ -209,8 +209,11 @@ private Q_SLOTS:
             cmdCopy_Click(run.w);
             const auto copied = rawTree(drives.host(u"D:\\T\\S"_s));
             // Whatever arrived is whole; nothing half-written is left.
-            for (const auto& [name, data] : copied)
-                QVERIFY2(source.at(name) == data, name.c_str());
+            for (const auto& [name, data] : copied) {
+                const auto original = source.find(name);
+                QVERIFY2(original != source.end(), ("not in the source: " + name).c_str());
+                QVERIFY2(original->second == data, name.c_str());
+            }
             QCOMPARE(leftovers(drives.host(u"D:"_s)), 0);
             if (round == 0) {
                 QVERIFY(copied.size() < source.size());
@@ -229,12 +232,14 @@ private Q_SLOTS:
     }
 
     void diskFullAfterSmallerFilesStillReported() {
-        // A file that does not fit, followed by one that does: the run must not
-        // end as up to date.
+        // A file that does not fit, followed by one that does, and later a
+        // destination file that refuses access: the run must not end as up
+        // to date, and the full disk is what it reports.
         TempDrives drives;
         writeFile(drives.host(u"F:\\S\\a.bin"_s), "a");
         writeFile(drives.host(u"F:\\S\\b.bin"_s), "b");
-        QDir().mkpath(drives.host(u"D:\\T"_s));
+        writeFile(drives.host(u"F:\\S\\Sub\\c.bin"_s), "c");
+        QDir().mkpath(drives.host(u"D:\\T\\S\\Sub"_s));
         // Whichever comes first fails, the other is copied.
         struct FullOnce : FileSystem {
             bool full = true;
@@ -248,18 +253,24 @@ private Q_SLOTS:
                     raiseErrno(ENOSPC, Missing::File);
                 return FileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
             }
+            FileInfo probe(const Directory& dir, const std::string& name) override {
+                if (name == "c.bin")
+                    raiseErrno(EACCES, Missing::File);
+                return FileSystem::probe(dir, name);
+            }
         } fullOnce;
         CommandRun run;
         cmdCopy_Click(run.w);
-        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 1);
+        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 2);
         QCOMPARE(run.box(), u"Drive de destino cheio! (erro 61)"_s);
+        QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 61"_s);
     }
 
     void refusedAccessAndUnwritableLog() {
         if (::geteuid() != 0)
             QSKIP("handing files to \"nobody\" needs root");
         TempDrives drives;
-        const QString root = rootOf(drives);
+        const QString root = drives.root();
         const QString f = drives.host(u"F:\\S"_s), t = drives.host(u"D:\\T\\S"_s);
         writeFile(f + u"/a.txt"_s, "a", t0);
         writeFile(f + u"/secret.txt"_s, "s", t0);
@@ -521,13 +532,13 @@ private Q_SLOTS:
                 if (i % 10 == 0)
                     writeFile(drives.host(u"F:\\S\\Sub\\Deep\\"_s + name), "sub", t0);
             }
-            // A killed run's leftovers, a copy and a staging folder, removed
-            // beside the copies made ahead.
-            const QString stale = drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00e.tmp"_s);
-            writeFile(drives.host(u"D:\\T\\S\\.pelivor-elsewhere-1-0badf00d.tmp"_s), "torn", t0);
-            writeFile(stale + u"/.pelivor-elsewhere-1-0badf00f.tmp"_s, "torn", t0);
-            const struct timespec old[2] = {{t0.toSecsSinceEpoch(), 0}, {t0.toSecsSinceEpoch(), 0}};
-            ::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), old, 0);
+            // A killed run's leftovers, a copy and a staging folder begun
+            // long ago, removed beside the copies made ahead.
+            const QString stale =
+                u".pelivor-elsewhere-1-%1.0badf00%2.tmp"_s.arg(t0.toSecsSinceEpoch());
+            writeFile(drives.host(u"D:\\T\\S\\"_s) + stale.arg(u'd'), "torn", t0);
+            writeFile(drives.host(u"D:\\T\\S\\"_s) + stale.arg(u'e') + u'/' + stale.arg(u'f'),
+                      "torn", t0);
             CommandRun run;
             run.w.onWrite = [&](const RecordingWindow::Write& write) {
                 if (!stopAt.isEmpty() && write.value.endsWith(stopAt))
@@ -604,8 +615,8 @@ private Q_SLOTS:
                 writeFile(drives.host(u"F:\\S\\d%1\\e%1\\f%2"_s.arg(folder).arg(file)), "x");
         QDir().mkpath(drives.host(u"D:\\T"_s));
         QProcess one, two;
-        startChild(one, u"command"_s, rootOf(drives), false);
-        startChild(two, u"command"_s, rootOf(drives), false);
+        startChild(one, u"command"_s, drives.root(), false);
+        startChild(two, u"command"_s, drives.root(), false);
         int completed = 0;
         for (QProcess* p : {&one, &two}) {
             const Outcome o = outcomeOf(*p);
@@ -806,11 +817,12 @@ private Q_SLOTS:
         writeFile(t + host + u"-999999-0badf00d.tmp"_s, "partial");
         writeFile(t + host + u"-1-0badf00d.tmp"_s, "live");
         writeFile(t + u"/Other/.pelivor-other-pc-999999-0badf00d.tmp"_s, "remote");
-        writeFile(t + u"/Other/.pelivor-other-pc-999998-0badf00d.tmp"_s, "old",
-                  QDateTime::currentDateTime().addDays(-2));
+        writeFile(t + u"/Other/.pelivor-other-pc-999998-%1.0badf00d.tmp"_s.arg(
+                          QDateTime::currentDateTime().addDays(-2).toSecsSinceEpoch()),
+                  "old");
 
         QProcess p;
-        p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, rootOf(drives)});
+        p.start(QCoreApplication::applicationFilePath(), {u"--child"_s, u"hang"_s, drives.root()});
         QVERIFY(p.waitForReadyRead(60000));
         QCOMPARE(p.readAllStandardOutput(), "copying\n");
         ::kill(pid_t(p.processId()), SIGKILL);

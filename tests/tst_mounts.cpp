@@ -47,7 +47,7 @@ std::unique_ptr<Mount> tmpfsAt(const QString& point) {
 // The child: a run into D:\T\S whose copies, all into folders it makes and
 // so prepared in staging folders as on a share, hang until it is killed.
 int stagingChild(const QString& root) {
-    installDrives(root);
+    TempDrives::adopt(root);
     FaultyFileSystem faulty;
     faulty.askAhead = true;
     faulty.duringTransfer = [] {
@@ -174,7 +174,7 @@ private Q_SLOTS:
         for (int i = 0; i < 8; ++i)
             writeFile(drives.host(u"F:\\S\\Nova\\f%1.txt"_s.arg(i)), "novo", t0);
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {u"--child"_s, rootOf(drives)});
+        child.start(QCoreApplication::applicationFilePath(), {u"--child"_s, drives.root()});
         QVERIFY(child.waitForReadyRead(60000));
         QCOMPARE(child.readAllStandardOutput(), "copying\n");
         ::kill(pid_t(child.processId()), SIGKILL);

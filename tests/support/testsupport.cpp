@@ -66,19 +66,24 @@ FakeClock::~FakeClock() {
 }
 
 TempDrives::TempDrives() {
-    std::vector<Drive> drives;
-    for (const char letter : {'C', 'D', 'F'}) {
-        const QString folder = m_root.path() + u'/' + QChar(letter).toLower();
-        QDir().mkpath(folder);
-        drives.push_back({QLatin1Char(letter), QFile::encodeName(folder).toStdString(), u"t"_s});
-    }
+    for (const char letter : {'c', 'd', 'f'})
+        QDir().mkpath(m_root.path() + u'/' + QLatin1Char(letter));
     QDir().mkpath(host(u"C:\\PROG"_s));
-    DriveTable::install(DriveTable(std::move(drives)));
-    setProgramFolder(u"C:\\PROG"_s);
+    adopt(m_root.path());
     TRAVO1::StopFlag = 0;
     TRAVO1::CurrentName.clear();
     TRAVO1::DestPath.clear();
     clearError();
+}
+
+void TempDrives::adopt(const QString& root) {
+    std::vector<Drive> drives;
+    for (const char letter : {'C', 'D', 'F'})
+        drives.push_back({QLatin1Char(letter),
+                          QFile::encodeName(root + u'/' + QChar(letter).toLower()).toStdString(),
+                          u"t"_s});
+    DriveTable::install(DriveTable(std::move(drives)));
+    setProgramFolder(u"C:\\PROG"_s);
 }
 
 TempDrives::~TempDrives() {

@@ -69,6 +69,10 @@ public:
     QByteArray log() const;
     int logRecords() const;                      // lines after the header
     void keep() { m_root.setAutoRemove(false); } // for a process that ends abruptly
+    QString root() const { return m_root.path(); }
+    // Installs, in another process (a child of the test), the drives of the
+    // TempDrives whose root() this is.
+    static void adopt(const QString& root);
 
 private:
     QTemporaryDir m_root;

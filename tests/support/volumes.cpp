@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -67,6 +69,8 @@ Mount::Mount(const QString& at, const QString& program, const QStringList& args)
 Mount::~Mount() {
     if (mounted && !succeeds(u"umount"_s, {point}))
         succeeds(u"umount"_s, {u"-l"_s, point});
+    if (server && !server->waitForFinished(5000))
+        server->kill();
 }
 
 std::unique_ptr<Mount> mountFat(const QString& point, const QString& image) {
@@ -99,18 +103,29 @@ std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QStr
     return fat;
 }
 
-QString rootOf(const TempDrives& drives) {
-    QString root = drives.host(u"C:"_s);
-    root.chop(2);
-    return root;
-}
-
-void installDrives(const QString& root) {
-    std::vector<Drive> drives;
-    for (const char letter : {'c', 'd', 'f'})
-        drives.push_back({QChar(letter).toUpper(), bytes(root + u'/' + QLatin1Char(letter)), {}});
-    DriveTable::install(DriveTable(std::move(drives)));
-    setProgramFolder(u"C:\\PROG"_s);
+std::unique_ptr<Mount> mountLatencyFs(const QString& point, const QString& backing,
+                                      const QStringList& options, QString& why) {
+    const QString program = QStringLiteral(PELIVOR_LATENCYFS);
+    if (program.isEmpty()) {
+        why = u"latencyfs was not built (libfuse3-dev missing, or no benchmark)"_s;
+        return nullptr;
+    }
+    // It serves in the foreground; the mount is there once the folder is FUSE.
+    auto mount = std::make_unique<Mount>(point);
+    mount->server = std::make_unique<QProcess>();
+    mount->server->setProcessChannelMode(QProcess::MergedChannels);
+    mount->server->start(program, options + QStringList{u"--delay-ms"_s, u"0"_s, backing, point});
+    for (int waited = 0; waited < 10000; waited += 10) {
+        struct statfs st {};
+        if (::statfs(bytes(point).c_str(), &st) == 0 && st.f_type == FUSE_SUPER_MAGIC) {
+            mount->mounted = true;
+            return mount;
+        }
+        if (mount->server->waitForFinished(10))
+            break;
+    }
+    why = u"latencyfs cannot mount here: "_s + QString::fromLocal8Bit(mount->server->readAll());
+    return nullptr;
 }
 
 void own(const QString& path, uid_t uid, mode_t mode) {

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "testsupport.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -31,7 +32,9 @@ struct Mount {
     QString point, error;
     bool mounted = false;
     Mount(const QString& at, const QString& program, const QStringList& args);
-    ~Mount();
+    explicit Mount(const QString& at) : point(at) {} // made by its server
+    ~Mount();                                              // unmounted, and its FUSE server ended
+    std::unique_ptr<QProcess> server; // a FUSE server that serves it until unmounted
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
 };
@@ -42,10 +45,11 @@ std::unique_ptr<Mount> mountFat(const QString& point, const QString& image);
 // cannot be done here.
 std::unique_ptr<Mount> freshFat(const QString& point, const QString& image, QString& why);
 
-// The folder that holds the drives of a TempDrives, and the same drives set
-// up afresh from it in a child process.
-QString rootOf(const TempDrives& drives);
-void installDrives(const QString& root);
+// latencyfs, the benchmark's FUSE pass-through, serving `backing` on `point`
+// with `options` (--ignore-case, say) and no delay; none, and why, where it
+// was not built or cannot be mounted here.
+std::unique_ptr<Mount> mountLatencyFs(const QString& point, const QString& backing,
+                                      const QStringList& options, QString& why);
 
 // Hands a path to a user (and the group of the same number) with a mode.
 void own(const QString& path, uid_t uid, mode_t mode);

@@ -1,0 +1,292 @@
+// A destination shared with other runs and other computers, and shares
+// themselves: another run's cleaning beside copies under way, a copy that
+// cannot be placed, the pool that copies ahead, a share that ignores case.
+
+#include "support/testsupport.h"
+#include "support/volumes.h"
+
+#include "engine/copycommand.h"
+#include "engine/copytree.h"
+#include "engine/lookahead.h"
+#include "platform/errors.h"
+#include "platform/temporarynames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <unistd.h>
+
+using namespace TRAVO1;
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QDateTime t0(QDate(2024, 3, 1), QTime(10, 0, 0));
+
+// The child: a second run, of another program folder, from F:\B into the
+// folder D:\T\S that the test's own run is copying into.
+int secondRun(const QString& root) {
+    TempDrives::adopt(root);
+    RecordingWindow w;
+    QString source = u"F:\\B"_s, destination = u"D:\\T\\S"_s;
+    const int16_t result = CopyTree(w, source, destination, 1, u"*.*"_s);
+    // A missing destination file leaves 53 recorded, as it does any run.
+    const int32_t error = Err().number;
+    return result == True && (error == 0 || error == ErrFileNotFound) ? 0 : 1;
+}
+
+// Removes the temporary files in a folder, as another run's cleaning may.
+void loseTemporaryFiles(const Directory& dir) {
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        if (e.is_regular_file() &&
+            e.path().filename().native().starts_with(FileSystem::temporaryPrefix))
+            fs::remove(e.path());
+}
+
+// The first name of the two in the order the folder lists them.
+QString firstListed(const QString& folder, const QString& a, const QString& b) {
+    QStringList listed;
+    FileSystem& host = FileSystem::get();
+    for (const DirEntry& e : host.list(host.openDirectory(bytes(folder)), u"*.*"_s, AttrDirectory))
+        listed << QString::fromStdString(e.name);
+    return listed.indexOf(a) < listed.indexOf(b) ? a : b;
+}
+
+} // namespace
+
+class TestShared : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Another run into the same folder, started while this run holds copies
+    // made and not yet placed (ahead, on a share, or the one in hand): its
+    // cleaning leaves them, since their process lives, and they all arrive.
+    void anotherRunLeavesCopiesUnderWay() {
+        for (const bool ahead : {false, true}) {
+            TempDrives drives;
+            for (const char* name : {"a.txt", "b.txt", "c.txt"})
+                writeFile(drives.host(u"F:\\S\\"_s + QLatin1String(name)), name, t0);
+            writeFile(drives.host(u"F:\\B\\other.txt"_s), "other", t0);
+            QDir().mkpath(drives.host(u"D:\\T\\S"_s));
+            struct SecondRunMidway : FaultyFileSystem {
+                QString root;
+                std::atomic<bool> started = false;
+                int status = -1;
+                std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
+                                                        const std::string& from,
+                                                        const Directory& toDir,
+                                                        const Progress& progress,
+                                                        const Directory* staging) override {
+                    auto copy =
+                        FaultyFileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
+                    if (copy && !started.exchange(true))
+                        status = QProcess::execute(QCoreApplication::applicationFilePath(),
+                                                   {u"--child"_s, root});
+                    return copy;
+                }
+            } files;
+            files.root = drives.root();
+            files.askAhead = ahead;
+            CommandRun run;
+            QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Completed));
+            QCOMPARE(files.status, 0);
+            QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)),
+                     (QStringList{u"a.txt=a.txt"_s, u"b.txt=b.txt"_s, u"c.txt=c.txt"_s,
+                                  u"other.txt=other"_s}));
+        }
+    }
+
+    // A cleaning removes another computer's temporary files and staging
+    // folders only a day after they were begun, by the time in their names,
+    // and this computer's once their process is gone, whatever their age.
+    // Earlier versions' names hold no time: their change time counts, never
+    // the modification time that a copy sets to its source's.
+    void leftoversGoByTheirAge() {
+        TempDrives drives;
+        const QString t = drives.host(u"D:\\T\\S\\Other"_s);
+        writeFile(drives.host(u"F:\\S\\Other\\o.txt"_s), "o", t0);
+        const time_t now = ::time(nullptr);
+        const auto name = [&](const std::string& computer, int pid, time_t made) {
+            return QString::fromStdString(FileSystem::temporaryPrefix + computer + '-' +
+                                          std::to_string(pid) + '-' + std::to_string(made) +
+                                          ".0badf00d.tmp");
+        };
+        const std::string here = computerName();
+        const QStringList stay{name("other-pc", 999999, now - 3 * 3600),
+                               u".pelivor-other-pc-999998-0badf00d.tmp"_s,
+                               name(here, 1, now - 2 * 24 * 3600)};
+        const QStringList go{name("other-pc", 999999, now - 25 * 3600),
+                             name(here, 999999, now - 60)};
+        for (const QString& n : stay + go)
+            writeFile(t + u'/' + n, "torn", t0); // a copy sets its source's old time
+        const QString staging = name("other-pc", 999997, now - 25 * 3600);
+        writeFile(t + u'/' + staging + u'/' + name("other-pc", 999997, now - 25 * 3600), "torn",
+                  t0);
+        RecordingWindow w;
+        QString source = u"F:\\S"_s, destination = u"D:\\T\\S"_s;
+        QCOMPARE(CopyTree(w, source, destination, 1, u"*.*"_s), True);
+        QStringList kept = stay;
+        kept.replaceInStrings(QRegularExpression(u"$"_s), u"=torn"_s);
+        kept << u"o.txt=o"_s;
+        kept.sort();
+        QCOMPARE(tree(t), kept);
+
+        // An earlier version's name, by its change time, and by its
+        // modification time while it is being written.
+        struct stat st {};
+        st.st_mtime = now - 2 * 24 * 3600;
+        st.st_ctime = now - 3600;
+        const std::string earlier = ".pelivor-other-pc-999998-0badf00d.tmp";
+        QVERIFY(!abandoned(earlier, st, now));
+        st.st_ctime = now - 25 * 3600;
+        QVERIFY(abandoned(earlier, st, now));
+        st.st_mtime = now;
+        QVERIFY(!abandoned(earlier, st, now)); // being written
+    }
+
+    // A copy whose temporary file went before its rename did not reach the
+    // destination: its source is still there, so it is that file's failure,
+    // reported, and the run is not complete. Through the large-file window
+    // as well, and with copies made ahead (in staging folders for a new
+    // folder).
+    void aCopyThatCannotBePlacedIsAFailure() {
+        for (const bool ahead : {false, true}) {
+            TempDrives drives;
+            SilentProgress progress;
+            struct LosesCopies : FaultyFileSystem {
+                std::set<std::string> lose;
+                std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
+                                                        const std::string& from,
+                                                        const Directory& toDir,
+                                                        const Progress& progress,
+                                                        const Directory* staging) override {
+                    auto copy =
+                        FaultyFileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
+                    if (copy && lose.count(from))
+                        for (const Directory* dir : {&toDir, staging})
+                            if (dir && dir->fd() >= 0)
+                                loseTemporaryFiles(*dir);
+                    return copy;
+                }
+            } files;
+            files.askAhead = ahead;
+            files.lose = {"lost.txt", "large.bin"};
+            writeFile(drives.host(u"F:\\S\\kept.txt"_s), "k", t0);
+            writeFile(drives.host(u"F:\\S\\large.bin"_s), QByteArray(3 << 20, 'l'), t0);
+            writeFile(drives.host(u"F:\\S\\Perdido\\lost.txt"_s), "l", t0);
+            QDir().mkpath(drives.host(u"D:\\T"_s));
+            CommandRun run;
+            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            QCOMPARE(int(outcome.end), int(RunEnd::Reported));
+            QCOMPARE(outcome.error, 75);
+            // The large copy's own box, then the run's.
+            QCOMPARE(run.boxes.boxes.size(), size_t(2));
+            QVERIFY(run.boxes.boxes.front().prompt.contains(u"large.bin"_s));
+            QVERIFY(run.boxes.boxes.front().prompt.endsWith(u"(erro 75)"_s));
+            QCOMPARE(run.boxes.boxes.back().prompt, u"Erro de acesso ao Arquivo! (erro 75)"_s);
+            QVERIFY(run.w.all(u"Lbl_CopyInfo"_s).filter(u"Cópia Atualizada"_s).isEmpty());
+            QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)),
+                     (QStringList{u"Perdido/"_s, u"kept.txt=k"_s}));
+        }
+    }
+
+    // On a share the pool copies ahead of the file in hand, but never more
+    // than its bound ahead of the files the level has taken; a stop leaves
+    // no more than that to remove, and removes it.
+    void copiesAheadStayWithinTheirBound() {
+        TempDrives drives;
+        for (int i = 0; i < 40; ++i)
+            writeFile(drives.host(u"F:\\S\\f%1.txt"_s.arg(i, 2, 10, QLatin1Char('0'))), "f", t0);
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        struct Counting : FaultyFileSystem {
+            std::atomic<int> begun = 0;
+            std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
+                                                    const std::string& from, const Directory& toDir,
+                                                    const Progress& progress,
+                                                    const Directory* staging) override {
+                ++begun;
+                return FaultyFileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
+            }
+        } files;
+        files.askAhead = true;
+        constexpr int stopAt = 30, bound = int(Lookahead::copiesAhead);
+        int taken = 0, furthest = 0;
+        RecordingWindow w;
+        w.onWrite = [&](const RecordingWindow::Write& write) {
+            if (!write.value.startsWith(u"Copiando De: "_s))
+                return;
+            ++taken;
+            QTest::qSleep(10); // the pool goes as far ahead as it may
+            furthest = std::max(furthest, files.begun - taken);
+            if (taken == stopAt)
+                StopFlag = 1;
+        };
+        QString source = u"F:\\S"_s, destination = u"D:\\T"_s;
+        QCOMPARE(CopyTree(w, source, destination, 1, u"*.*"_s), False);
+        QVERIFY(furthest > 0);
+        QVERIFY2(furthest <= bound, qPrintable(u"%1 copies ahead"_s.arg(furthest)));
+        QVERIFY(files.begun <= stopAt + bound);
+        QCOMPARE(tree(drives.host(u"D:\\T"_s)).size(), stopAt);
+        QCOMPARE(leftovers(drives.host(u"D:\\T"_s)), 0);
+    }
+
+    // A share whose type does not tell that it ignores case (a Windows
+    // server, a FUSE volume) is asked: the second of two names that differ
+    // only in case is not copied over the first, and the run reports 75.
+    // The same share matching names exactly takes both.
+    void shareThatIgnoresCase() {
+        TempDrives drives;
+        QTemporaryDir backing;
+        const QString s = drives.host(u"F:\\S"_s), d = drives.host(u"D:"_s);
+        for (const char* f : {"notas.txt", "NOTAS.TXT", "Caixa\\x.txt", "CAIXA\\y.txt", "a.txt"})
+            writeFile(s + u'/' + QString::fromLatin1(f).replace(u'\\', u'/'), f, t0);
+        const QString name = firstListed(s, u"notas.txt"_s, u"NOTAS.TXT"_s);
+        const QString folder = firstListed(s, u"Caixa"_s, u"CAIXA"_s);
+        QString why;
+        for (const bool ignoresCase : {true, false}) {
+            QDir(backing.path()).removeRecursively();
+            QDir().mkpath(backing.path() + u"/T"_s);
+            auto share =
+                mountLatencyFs(d, backing.path(),
+                               ignoresCase ? QStringList{u"--ignore-case"_s} : QStringList{}, why);
+            if (!share)
+                QSKIP(qPrintable(why));
+            CommandRun run;
+            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            share.reset();
+            const QStringList arrived = tree(backing.path() + u"/T/S"_s);
+            if (!ignoresCase) {
+                QCOMPARE(int(outcome.end), int(RunEnd::Completed));
+                QCOMPARE(arrived, tree(s));
+                continue;
+            }
+            QCOMPARE(int(outcome.end), int(RunEnd::Reported));
+            QCOMPARE(outcome.error, 75);
+            QCOMPARE(run.box(), u"Erro de acesso ao Arquivo! (erro 75)"_s);
+            // The first listed of each pair, whole.
+            const QString inFolder = folder == u"Caixa"_s ? u"x.txt"_s : u"y.txt"_s;
+            QStringList expected{folder + u'/',
+                                 folder + u'/' + inFolder + u'=' + folder + u'\\' + inFolder,
+                                 u"a.txt=a.txt"_s, name + u'=' + name};
+            expected.sort();
+            QCOMPARE(arrived, expected);
+            QCOMPARE(leftovers(backing.path()), 0); // nor the probe's name
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && std::string_view(argv[1]) == "--child")
+        return secondRun(QFile::decodeName(argv[2]));
+    TestShared test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_shared.moc"

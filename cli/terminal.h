@@ -27,6 +27,7 @@ public:
     void showCopying(const QString& sourceDir, const QString& destDir,
                      const std::string& name) override;
     void fileCopied() override { ++m_copied; }
+    void notice(const QString& text) override { line(m_err, text); }
 
     // What only a window shows.
     void setCmdCopyEnabled(bool) override {}

@@ -129,6 +129,14 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         started = true;
         w.setLabel12Visible(true);
         w.setLblHoraIni(QStringLiteral("Horário Inicial:   ") + timeText());
+        // A user who may run the program but not write its folder (one
+        // placed for every user) still gets a backup, told that nothing keeps
+        // a second run of the folder from meeting this one.
+        if (lock.state() == RunLock::Unavailable)
+            w.notice(QStringLiteral("Cópia sem trava: não foi possível criar nem abrir %1 na pasta "
+                                    "do programa (%2); nada impede outra cópia desta pasta ao "
+                                    "mesmo tempo.")
+                         .arg(QLatin1String(RunLock::FileName), describe(lock.error())));
 
         const QString s = from.endsWith(QLatin1Char('\\')) ? from : from + QLatin1Char('\\');
         CopyRun run;

@@ -55,12 +55,18 @@ bool insideSource(const QString& from, const QString& to) {
 
 // The destination folders that mirror the source's path below its drive,
 // each found or made by the exact host name of the source's folder, parent
-// first. The destination folder itself must exist.
+// first, with that folder's access. The destination folder itself must
+// exist.
 Directory mirrorSourcePath(const QString& from, const QString& to) {
     FileSystem& fs = FileSystem::get();
     Directory folder = fs.openDirectory(hostFolder(to));
-    for (const std::string& name : DriveTable::current().resolve(from).names)
+    const DriveTable::HostPath source = DriveTable::current().resolve(from);
+    Directory like = fs.tryOpenDirectory(source.root);
+    for (const std::string& name : source.names) {
+        like = fs.tryOpenDirectory(like, name);
         folder = fs.openOrMakeDirectory(folder, name);
+        fs.mirrorAccess(like, folder);
+    }
     return folder;
 }
 

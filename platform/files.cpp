@@ -383,16 +383,23 @@ Directory FileSystem::tryOpenDirectory(const Directory& parent, const std::strin
 
 Directory FileSystem::openOrMakeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
+    bool made = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd =
             ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0)
-            return Directory(fd, parent.pathOf(name));
+        if (fd >= 0) {
+            Directory folder(fd, parent.pathOf(name));
+            if (made)
+                folder.markMade();
+            return folder;
+        }
         if (errno == ENOTDIR || errno == ELOOP)
             raiseError(ErrPathFileAccess); // a file or a link where the folder belongs
         if (errno != ENOENT)
             raiseErrno(errno, Missing::Path);
-        if (::mkdirat(parent.fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
+        // Private until it takes its source's access (mirrorAccess).
+        made = ::mkdirat(parent.fd(), name.c_str(), 0700) == 0;
+        if (!made && errno != EEXIST)
             raiseErrno(errno, Missing::Path);
     }
     raiseError(ErrPathNotFound); // made, and gone again at once
@@ -495,7 +502,8 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
 
 bool FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
-    if (::mkdirat(parent.fd(), name.c_str(), 0777) == 0)
+    // Private until it takes its source's access (mirrorAccess).
+    if (::mkdirat(parent.fd(), name.c_str(), 0700) == 0)
         return true;
     const int err = errno;
     struct stat st {};

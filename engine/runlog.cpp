@@ -18,9 +18,9 @@ void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description
         const QString errors = (errorNumber >= 0 ? QStringLiteral(" ") : QString()) +
                                QString::number(errorNumber) + QLatin1Char(' ') + description;
         const QString record = w.lblCopyInfo() + tab + DestPath + tab + errors + tab + date + crlf;
-        const std::string path =
-            DriveTable::current().toHost(programFolder() + QStringLiteral("\\Log.txt"));
-        FileSystem::get().appendText(path, toSystemEncoding(header), toSystemEncoding(record));
+        FileSystem& fs = FileSystem::get();
+        fs.appendText(fs.openDirectory(DriveTable::current().toHost(programFolder())), "Log.txt",
+                      toSystemEncoding(header), toSystemEncoding(record));
     } catch (const Failure&) {
         // best effort: the caller goes on as if the record had been written
     }

@@ -846,9 +846,14 @@ void FileSystem::removeTemporaryFiles() {
     m_temporaryFiles.clear();
 }
 
-void FileSystem::appendText(const std::string& path, const QByteArray& header,
-                            const QByteArray& text) {
-    Fd f{::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
+void FileSystem::appendText(const Directory& folder, const std::string& name,
+                            const QByteArray& header, const QByteArray& text) {
+    folder.require();
+    // Whoever may write the folder may put a link or a pipe in the file's
+    // place: neither is followed nor waited on, and only a regular file is
+    // written.
+    Fd f{::openat(folder.fd(), name.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)};
     const struct stat st = regularFile(f);
     const QByteArray all = st.st_size == 0 ? header + text : text;
     for (qsizetype done = 0; done < all.size();) {

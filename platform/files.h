@@ -205,10 +205,11 @@ public:
                                                     const Directory* staging = nullptr);
     void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
-    // Appends to a text file, creating it; `header` goes first when the file
-    // is empty.
-    virtual void appendText(const std::string& path, const QByteArray& header,
-                            const QByteArray& text);
+    // Appends to the text file `name` in `folder`, creating it; `header`
+    // goes first when the file is empty. A link is not followed and a pipe
+    // not waited on: anything but a regular file raises 75 unwritten.
+    virtual void appendText(const Directory& folder, const std::string& name,
+                            const QByteArray& header, const QByteArray& text);
 
     // Prefix of the temporary files that copyFile leaves only when killed.
     // The full name is the prefix, the computer's name, "-", the copying

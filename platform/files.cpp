@@ -716,7 +716,11 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
                                                     const Progress& progress,
                                                     const Directory* staging) {
     fromDir.require();
-    const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    // Non-blocking, so that a pipe put in the file's place cannot hang the
+    // run; a file under another's lease (a file server's) waits for its break.
+    Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    if (in.fd < 0 && errno == EWOULDBLOCK)
+        in.fd = ::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st = regularFile(in);
 
     toDir.require();

@@ -1,5 +1,6 @@
 #include "cli/terminal.h"
 #include "platform/messagebox.h"
+#include "platform/printable.h"
 #include "platform/progresswindow.h"
 
 #include <QLocale>
@@ -93,7 +94,7 @@ void TerminalWindow::finish() {
 
 void TerminalWindow::line(std::FILE* stream, const QString& text) {
     clearProgress();
-    put(stream, text.toLocal8Bit() + '\n');
+    put(stream, printable(text).toLocal8Bit() + '\n');
 }
 
 void TerminalWindow::put(std::FILE* stream, const QByteArray& bytes) {
@@ -116,7 +117,7 @@ void TerminalWindow::put(std::FILE* stream, const QByteArray& bytes) {
 void TerminalWindow::drawProgress(const QString& current) {
     const QLocale locale;
     QString text = QStringLiteral("%1 arquivos vistos, %2 copiados: %3")
-                       .arg(locale.toString(m_seen), locale.toString(m_copied), current);
+                       .arg(locale.toString(m_seen), locale.toString(m_copied), printable(current));
     // One line, so that a carriage return goes back to its start: the
     // file's name gives way from its beginning, where the path repeats.
     const int room = terminalColumns(m_out) - 1;

@@ -2,7 +2,8 @@
 // The window model of a run without a window: what the operator would have
 // seen, on the terminal. Status texts go to standard output, message boxes
 // to standard error; on a terminal a progress line is redrawn in place, on a
-// pipe or in a journal only plain lines are written, rate-limited.
+// pipe or in a journal only plain lines are written, rate-limited. Names are
+// written printable(): a line feed or an ESC in one is shown, not obeyed.
 
 #include "engine/jobstate.h"
 

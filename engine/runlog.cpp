@@ -2,6 +2,7 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/printable.h"
 #include "platform/regional.h"
 
 namespace TRAVO1 {
@@ -17,7 +18,9 @@ void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description
         const QString header = QStringLiteral("RESULTADO\tDESTINO\tERROS\tDATA\t") + date + crlf;
         const QString errors = (errorNumber >= 0 ? QStringLiteral(" ") : QString()) +
                                QString::number(errorNumber) + QLatin1Char(' ') + description;
-        const QString record = w.lblCopyInfo() + tab + DestPath + tab + errors + tab + date + crlf;
+        // A name holding a tab or a line break would forge fields or records.
+        const QString record = printable(w.lblCopyInfo()) + tab + printable(DestPath) + tab +
+                               printable(errors) + tab + date + crlf;
         FileSystem& fs = FileSystem::get();
         fs.appendText(fs.openDirectory(DriveTable::current().toHost(programFolder())), "Log.txt",
                       toSystemEncoding(header), toSystemEncoding(record));

@@ -1,10 +1,12 @@
 #include "app/startup.h"
 #include "cli/unattended.h"
 #include "platform/drives.h"
+#include "platform/printable.h"
 #include "platform/regional.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
@@ -37,8 +39,18 @@ const char* const HelpText =
     "interrompida (SIGINT, SIGTERM); 5 outra cópia desta pasta em andamento.\n";
 
 int refuse(const QString& what) {
-    std::fprintf(stderr, "pelivor: %s (veja pelivor --help)\n", qPrintable(what));
+    std::fprintf(stderr, "pelivor: %s (veja pelivor --help)\n",
+                 qPrintable(platform::printable(what)));
     return 2;
+}
+
+// A host folder as the terminal shows it: its bytes, unless a control
+// character in them would break the line or command the terminal.
+QByteArray shown(const std::string& hostPath) {
+    const QByteArray bytes = QByteArray::fromStdString(hostPath);
+    const QString text = QFile::decodeName(bytes);
+    const QString escaped = platform::printable(text);
+    return escaped == text ? bytes : escaped.toLocal8Bit();
 }
 
 struct HeldMessage {
@@ -132,7 +144,7 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
             QStringLiteral("argumento inesperado: %1").arg(parser.positionalArguments().first()));
     if (parser.isSet(drives)) {
         for (const platform::Drive& d : platform::DriveTable::current().drives())
-            std::printf("%s:\t%s\n", qPrintable(QString(d.letter)), d.hostRoot.c_str());
+            std::printf("%s:\t%s\n", qPrintable(QString(d.letter)), shown(d.hostRoot).constData());
         return 0;
     }
     if (parser.isSet(copyTo))

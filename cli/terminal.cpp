@@ -1,8 +1,11 @@
 #include "cli/terminal.h"
 #include "platform/messagebox.h"
+#include "platform/printable.h"
 #include "platform/progresswindow.h"
 
 #include <QLocale>
+#include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -31,8 +34,9 @@ int terminalColumns(std::FILE* stream) {
 } // namespace
 
 TerminalWindow::TerminalWindow(const QString& from, const QString& to, std::FILE* out,
-                               std::FILE* err)
-    : m_from(from), m_to(to), m_out(out), m_err(err), m_terminal(::isatty(::fileno(out))) {}
+                               std::FILE* err, bool (*stopRequested)())
+    : m_from(from), m_to(to), m_out(out), m_err(err), m_stopRequested(stopRequested),
+      m_terminal(::isatty(::fileno(out))) {}
 
 void TerminalWindow::setLblCopyInfo(const QString& caption) {
     m_file.pending = false;
@@ -90,8 +94,24 @@ void TerminalWindow::finish() {
 
 void TerminalWindow::line(std::FILE* stream, const QString& text) {
     clearProgress();
-    std::fprintf(stream, "%s\n", qPrintable(text));
-    std::fflush(stream);
+    put(stream, printable(text).toLocal8Bit() + '\n');
+}
+
+void TerminalWindow::put(std::FILE* stream, const QByteArray& bytes) {
+    const int fd = ::fileno(stream);
+    for (qsizetype done = 0; done < bytes.size();) {
+        pollfd room{fd, POLLOUT, 0};
+        const bool stopping = m_stopRequested && m_stopRequested();
+        if (stopping && (::poll(&room, 1, 0) != 1 || !(room.revents & POLLOUT)))
+            return;
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno == EAGAIN) // a descriptor made non-blocking by another
+            ::poll(&room, 1, -1);
+        else if (n == 0 || errno != EINTR) // the reader is gone
+            return;
+    }
 }
 
 void TerminalWindow::drawProgress(const QString& current) {
@@ -101,19 +121,17 @@ void TerminalWindow::drawProgress(const QString& current) {
     // One line, so that a carriage return goes back to its start: the counts
     // stay, the file's name gives way from its beginning, where the path repeats.
     const qsizetype room = terminalColumns(m_out) - 1 - counts.size();
-    QString name = current;
+    QString name = printable(current);
     if (name.size() > room)
         name = room > 1 ? QStringLiteral("…") + name.right(room - 1) : QString();
-    std::fprintf(m_out, "\r\033[K%s", qPrintable(counts + name));
-    std::fflush(m_out);
+    put(m_out, "\r\033[K" + (counts + name).toLocal8Bit());
     m_drawn = true;
 }
 
 void TerminalWindow::clearProgress() {
     if (!m_drawn)
         return;
-    std::fputs("\r\033[K", m_out);
-    std::fflush(m_out);
+    put(m_out, "\r\033[K");
     m_drawn = false;
 }
 

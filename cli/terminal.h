@@ -2,7 +2,8 @@
 // The window model of a run without a window: what the operator would have
 // seen, on the terminal. Status texts go to standard output, message boxes
 // to standard error; on a terminal a progress line is redrawn in place, on a
-// pipe or in a journal only plain lines are written, rate-limited.
+// pipe or in a journal only plain lines are written, rate-limited. Names are
+// written printable(): a line feed or an ESC in one is shown, not obeyed.
 
 #include "engine/jobstate.h"
 
@@ -13,7 +14,11 @@ namespace cli {
 
 class TerminalWindow : public TRAVO1::WindowModel {
 public:
-    TerminalWindow(const QString& from, const QString& to, std::FILE* out, std::FILE* err);
+    // Once `stopRequested` says so, a reader that stopped taking the texts
+    // (a full pipe, a terminal on hold) no longer keeps the run waiting:
+    // what it does not take at once is dropped.
+    TerminalWindow(const QString& from, const QString& to, std::FILE* out, std::FILE* err,
+                   bool (*stopRequested)() = nullptr);
 
     QString txtFrom() const override { return m_from; }
     QString txtTo() const override { return m_to; }
@@ -27,6 +32,7 @@ public:
     void showCopying(const QString& sourceDir, const QString& destDir,
                      const std::string& name) override;
     void fileCopied() override { ++m_copied; }
+    void notice(const QString& text) override { line(m_err, text); }
 
     // What only a window shows.
     void setCmdCopyEnabled(bool) override {}
@@ -44,9 +50,13 @@ public:
     void largeCopy(const QString& name, int percent);
     // The status line's last text, last of all.
     void finish();
+    // A line of the command line's own on standard output.
+    void say(const QString& text) { line(m_out, text); }
 
 private:
     void line(std::FILE* stream, const QString& text);
+    // Writes the bytes to the stream's file descriptor, past its buffer.
+    void put(std::FILE* stream, const QByteArray& bytes);
     // Whether the next progress text is to be written now, and then writing it.
     bool due();
     void showProgress(const QString& text);
@@ -57,6 +67,7 @@ private:
     TRAVO1::FileInHand m_file; // the status, while it is the file's
     std::FILE* m_out;
     std::FILE* m_err;
+    bool (*m_stopRequested)();
     bool m_terminal;       // standard output is a terminal: the progress line
     bool m_drawn = false;  // the progress line is on the screen
     int64_t m_seen = 0;    // files the run looked at

@@ -17,7 +17,11 @@ using namespace platform;
 namespace {
 
 // SIGINT and SIGTERM act as ESC: the handler only wakes the event loop,
-// which sets the stop request between two files, where ESC would.
+// which sets the stop request between two files, where ESC would. A system
+// call that waits (a write to a full pipe or a terminal on hold) is not
+// taken up again after the handler but fails, so that the run gets back to
+// its next file and ends there. (A share that stops answering keeps the
+// call until the kernel gives it up: only SIGKILL ends such a wait.)
 int signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t signalled = 0;
 
@@ -44,7 +48,7 @@ void catchStopSignals(QSocketNotifier*& notifier) {
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = 0; // no SA_RESTART
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
@@ -93,7 +97,7 @@ QString destinationText(const QString& argument) {
 int runUnattended(const QString& destination) {
     QSocketNotifier* notifier = nullptr;
     catchStopSignals(notifier);
-    TerminalWindow window(programFolder(), destination, stdout, stderr);
+    TerminalWindow window(programFolder(), destination, stdout, stderr, stopSignalled);
     installTerminalServices(window, stopSignalled);
 
     int status = ExitRefused;
@@ -101,7 +105,7 @@ int runUnattended(const QString& destination) {
         status = exitStatus(TRAVO1::cmdCopy_Click(window));
         window.finish();
         if (status == ExitStopped)
-            std::puts("Cópia interrompida.");
+            window.say(QStringLiteral("Cópia interrompida."));
     }
     delete notifier;
     return status;

@@ -55,14 +55,19 @@ bool insideSource(const QString& from, const QString& to) {
 
 // The destination folders that mirror the source's path below its drive,
 // each found or made by the exact host name of the source's folder, parent
-// first, into the run's top. The destination folder itself must exist; it
-// counts among the run's output.
+// first, with that folder's access, into the run's top. The destination
+// folder itself must exist; it counts among the run's output.
 void mirrorSourcePath(const QString& from, const QString& to, CopyRun& run) {
     FileSystem& fs = FileSystem::get();
     Directory folder = fs.openDirectory(hostFolder(to));
     run.addOutput(folder);
-    for (const std::string& name : DriveTable::current().resolve(from).names)
+    const DriveTable::HostPath source = DriveTable::current().resolve(from);
+    Directory like = fs.tryOpenDirectory(source.root);
+    for (const std::string& name : source.names) {
+        like = fs.tryOpenDirectory(like, name);
         folder = fs.openOrMakeDirectory(folder, name);
+        fs.mirrorAccess(like, folder);
+    }
     run.destination = std::move(folder);
 }
 
@@ -131,6 +136,14 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         started = true;
         w.setLabel12Visible(true);
         w.setLblHoraIni(QStringLiteral("Horário Inicial:   ") + timeText());
+        // A user who may run the program but not write its folder (one
+        // placed for every user) still gets a backup, told that nothing keeps
+        // a second run of the folder from meeting this one.
+        if (lock.state() == RunLock::Unavailable)
+            w.notice(QStringLiteral("Cópia sem trava: não foi possível criar nem abrir %1 na pasta "
+                                    "do programa (%2); nada impede outra cópia desta pasta ao "
+                                    "mesmo tempo.")
+                         .arg(QLatin1String(RunLock::FileName), describe(lock.error())));
 
         const QString s = from.endsWith(QLatin1Char('\\')) ? from : from + QLatin1Char('\\');
         CopyRun run;

@@ -409,6 +409,10 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
 
             QString childSource = source + name;
             QString childDestText = dest;
+            // A private folder stays private in the backup.
+            if (!resumeNext([&] { fs.mirrorAccess(childSourceDir, childDest); }))
+                run.failed(Err(), name);
+            clearError();
             try {
                 copyLevel(w, childSource, childDestText, include, pattern, childSourceDir,
                           childDest, run);

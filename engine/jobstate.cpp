@@ -45,6 +45,11 @@ QString FileInHand::target() const {
     return QStringLiteral("Para: ") + destDir + QFile::decodeName(QByteArray::fromStdString(name));
 }
 
+void WindowModel::notice(const QString& text) {
+    setLblCopyInfo(text);
+    repaintLblCopyInfo();
+}
+
 void WindowModel::showCopying(const QString& sourceDir, const QString& destDir,
                               const std::string& name) {
     const FileInHand file{sourceDir, destDir, name};

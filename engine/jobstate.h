@@ -68,6 +68,9 @@ public:
                              const std::string& name);
     // A file has reached the destination; the command line counts them.
     virtual void fileCopied() {}
+    // A warning about a run that goes on, in one line: in the status line
+    // (until the run's next text), on standard error from the command line.
+    virtual void notice(const QString& text);
     // Owner of the Copy command's message boxes.
     virtual QObject* owner() const = 0;
 

@@ -2,6 +2,7 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/printable.h"
 #include "platform/regional.h"
 
 namespace TRAVO1 {
@@ -17,10 +18,12 @@ void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description
         const QString header = QStringLiteral("RESULTADO\tDESTINO\tERROS\tDATA\t") + date + crlf;
         const QString errors = (errorNumber >= 0 ? QStringLiteral(" ") : QString()) +
                                QString::number(errorNumber) + QLatin1Char(' ') + description;
-        const QString record = w.lblCopyInfo() + tab + DestPath + tab + errors + tab + date + crlf;
-        const std::string path =
-            DriveTable::current().toHost(programFolder() + QStringLiteral("\\Log.txt"));
-        FileSystem::get().appendText(path, toSystemEncoding(header), toSystemEncoding(record));
+        // A name holding a tab or a line break would forge fields or records.
+        const QString record = printable(w.lblCopyInfo()) + tab + printable(DestPath) + tab +
+                               printable(errors) + tab + date + crlf;
+        FileSystem& fs = FileSystem::get();
+        fs.appendText(fs.openDirectory(DriveTable::current().toHost(programFolder())), "Log.txt",
+                      toSystemEncoding(header), toSystemEncoding(record));
     } catch (const Failure&) {
         // best effort: the caller goes on as if the record had been written
     }

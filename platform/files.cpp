@@ -368,16 +368,23 @@ Directory FileSystem::tryOpenDirectory(const Directory& parent, const std::strin
 
 Directory FileSystem::openOrMakeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
+    bool made = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd =
             ::openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0)
-            return Directory(fd, parent.pathOf(name));
+        if (fd >= 0) {
+            Directory folder(fd, parent.pathOf(name));
+            if (made)
+                folder.markMade();
+            return folder;
+        }
         if (errno == ENOTDIR || errno == ELOOP)
             raiseError(ErrPathFileAccess); // a file or a link where the folder belongs
         if (errno != ENOENT)
             raiseErrno(errno, Missing::Path);
-        if (::mkdirat(parent.fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
+        // Private until it takes its source's access (mirrorAccess).
+        made = ::mkdirat(parent.fd(), name.c_str(), 0700) == 0;
+        if (!made && errno != EEXIST)
             raiseErrno(errno, Missing::Path);
     }
     raiseError(ErrPathNotFound); // made, and gone again at once
@@ -506,7 +513,8 @@ FileInfo FileSystem::probe(const Directory& dir, const std::string& name) {
 
 bool FileSystem::makeDirectory(const Directory& parent, const std::string& name) {
     parent.require();
-    if (::mkdirat(parent.fd(), name.c_str(), 0777) == 0)
+    // Private until it takes its source's access (mirrorAccess).
+    if (::mkdirat(parent.fd(), name.c_str(), 0700) == 0)
         return true;
     const int err = errno;
     struct stat st {};
@@ -709,7 +717,11 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
                                                     const Progress& progress,
                                                     const Directory* staging) {
     fromDir.require();
-    const Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    // Non-blocking, so that a pipe put in the file's place cannot hang the
+    // run; a file under another's lease (a file server's) waits for its break.
+    Fd in{::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    if (in.fd < 0 && errno == EWOULDBLOCK)
+        in.fd = ::openat(fromDir.fd(), from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st = regularFile(in);
 
     toDir.require();
@@ -854,9 +866,14 @@ void FileSystem::removeTemporaryFiles() {
     m_temporaryFiles.clear();
 }
 
-void FileSystem::appendText(const std::string& path, const QByteArray& header,
-                            const QByteArray& text) {
-    Fd f{::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
+void FileSystem::appendText(const Directory& folder, const std::string& name,
+                            const QByteArray& header, const QByteArray& text) {
+    folder.require();
+    // Whoever may write the folder may put a link or a pipe in the file's
+    // place: neither is followed nor waited on, and only a regular file is
+    // written.
+    Fd f{::openat(folder.fd(), name.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)};
     const struct stat st = regularFile(f);
     const QByteArray all = st.st_size == 0 ? header + text : text;
     for (qsizetype done = 0; done < all.size();) {

@@ -162,9 +162,9 @@ public:
     // Like openDirectory but never raises: the error travels in the result.
     Directory tryOpenDirectory(const std::string& path);
     Directory tryOpenDirectory(const Directory& parent, const std::string& name);
-    // The folder of that exact name in `parent`, created when missing. One
-    // that appears meanwhile (another run) is taken as it is; a file or a
-    // link in its place raises 75.
+    // The folder of that exact name in `parent`, created when missing (0700,
+    // and made()). One that appears meanwhile (another run) is taken as it
+    // is; a file or a link in its place raises 75.
     Directory openOrMakeDirectory(const Directory& parent, const std::string& name);
     // Whether `inner` is `outer` itself or lies anywhere below it, by device
     // and inode and by its place within its file system (from the mount
@@ -187,10 +187,20 @@ public:
     // opening it.
     virtual FileInfo probe(const Directory& dir, const std::string& name);
 
-    // One level; the parent must exist. A folder of that name that exists
-    // already counts as made: two runs may make it at once. Returns whether
-    // this call made it.
+    // One level, 0700; the parent must exist. A folder of that name that
+    // exists already counts as made: two runs may make it at once. Returns
+    // whether this call made it.
     virtual bool makeDirectory(const Directory& parent, const std::string& name);
+
+    // Gives a destination folder the access of its source folder, so that a
+    // private folder stays private in the backup. One the run made (made())
+    // takes the source's bits for group and others, and as root its owner
+    // and group; one that existed loses the bits for group and others that
+    // the source lacks and gains none. The owner keeps full access, which
+    // later runs need to copy into it. A file system without permission
+    // bits or owners (FAT through FUSE) refusing them is no failure. Asks the
+    // attributes the kernel holds, so a share costs no round trip.
+    void mirrorAccess(const Directory& source, const Directory& dest);
 
     // Whether a run between these folders asks the questions of its files
     // ahead, on a pool of workers: where either is remote().
@@ -232,10 +242,11 @@ public:
     // which would pass for a source that vanished.
     void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
-    // Appends to a text file, creating it; `header` goes first when the file
-    // is empty.
-    virtual void appendText(const std::string& path, const QByteArray& header,
-                            const QByteArray& text);
+    // Appends to the text file `name` in `folder`, creating it; `header`
+    // goes first when the file is empty. A link is not followed and a pipe
+    // not waited on: anything but a regular file raises 75 unwritten.
+    virtual void appendText(const Directory& folder, const std::string& name,
+                            const QByteArray& header, const QByteArray& text);
 
     // Prefix of the temporary files that copyFile leaves only when killed.
     // The full name (temporarynames.h) holds the computer's name, the

@@ -43,6 +43,7 @@ public:
     void setCaption(const QString& c) override { record(u"Caption"_s, c); }
     void setLblCopyInfo1Flood(int16_t p) override { record(u"Flood"_s, QString::number(p)); }
     void setMousePointer(int p) override { record(u"MousePointer"_s, QString::number(p)); }
+    void notice(const QString& t) override { record(u"notice"_s, t); }
     QObject* owner() const override { return reinterpret_cast<QObject*>(0x1); }
 
 private:

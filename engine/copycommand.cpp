@@ -8,6 +8,7 @@
 #include "platform/messagebox.h"
 #include "platform/regional.h"
 #include "platform/runlock.h"
+#include "platform/runmark.h"
 
 namespace TRAVO1 {
 
@@ -134,6 +135,9 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         CopyRun run;
         run.destination = mirrorSourcePath(from, to);
         run.source = FileSystem::get().tryOpenDirectory(hostFolder(from));
+        // Until its flush, a run leaves copies that a power cut may tear.
+        RunMark mark(run.destination);
+        run.mark = &mark;
 
         QString source = from;
         QString destination = to + s.mid(2);
@@ -158,6 +162,7 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         if (result != False && !run.stopped) {
             // "Cópia Atualizada" promises the data is on the disk, not in memory.
             FileSystem::get().flush(run.destination);
+            mark.clear();
             w.setCmdCopyEnabled(true);
             w.setLabel12Visible(false);
             w.setLblCopyInfo2(QString());

@@ -5,6 +5,7 @@
 #include "engine/lookahead.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/runmark.h"
 
 namespace TRAVO1 {
 
@@ -24,6 +25,10 @@ struct CopyRun {
     bool stopped = false;
     // Asks the questions of each level's files ahead, where that pays.
     std::unique_ptr<Lookahead> lookahead;
+    // The mark of a run that has not flushed, for a run that flushes at its
+    // end: made before the first copy, and telling which copies an earlier
+    // unfinished run may have left torn.
+    platform::RunMark* mark = nullptr;
 
     void failed(const platform::RecordedError& error, const QString& name);
 };

@@ -1,6 +1,7 @@
 #include "bench/bench.h"
 
 #include "bench/mounts.h"
+#include "platform/runmark.h"
 
 #include <QTextStream>
 #include <algorithm>
@@ -226,9 +227,11 @@ void Bench::stopOnShare(const fs::path& tree) {
         fs::remove_all(real(d));
         fs::create_directories(real(d));
         const double ms = millisecondsToStop(tree.string(), d.string(), 1000);
-        // What a stop gives up must be gone from the share, staging folders too.
+        // What a stop gives up must be gone from the share, staging folders
+        // too; the mark of the unfinished run stays for the next run.
         for (const auto& entry : fs::recursive_directory_iterator(real(d)))
-            if (entry.path().filename().string().starts_with(".pelivor-"))
+            if (const std::string name = entry.path().filename().string();
+                name.starts_with(".pelivor-") && name != platform::RunMark::fileName)
                 throw std::runtime_error("left after ESC: " + entry.path().string());
         std::fprintf(stderr, "  %-12s %-24s %8.1f ms\n", qPrintable(m_peers.front().name),
                      "ESC in a full copy", ms);

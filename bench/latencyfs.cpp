@@ -13,6 +13,14 @@
 // program that asks one question at a time pays the delay for each.
 // copy_file_range is left out, as on most shares: the kernel then refuses
 // it and a copying program must fall back to read and write.
+//
+// With --stick it stands for a FAT stick pulled out without ejecting, at
+// its worst, for the tests: no change time is kept (FAT has none; the
+// modification time stands in), and on SIGUSR1 the data written to each file
+// since its last fsync is lost, replaced by zeros of the same length with its
+// times kept, as on a stick that got the directory entries and not the data;
+// then "pulled" goes to standard output. Only fsync keeps data: the kernel
+// tells no FUSE driver of a syncfs (only virtiofs hears of it).
 
 #define FUSE_USE_VERSION 314
 #include <fuse.h>
@@ -22,11 +30,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <strings.h>
 #include <sys/mount.h>
@@ -43,6 +54,49 @@ namespace {
 int g_base = -1; // the backing folder
 std::chrono::nanoseconds g_delay{0};
 bool g_ignoreCase = false; // names resolved without regard to case
+bool g_stick = false;      // a FAT stick pulled out without ejecting
+
+// With --stick: the files written since their last fsync, each by a
+// descriptor of its own that outlives the caller's.
+std::mutex g_unflushedMutex;
+std::map<std::pair<dev_t, ino_t>, int> g_unflushed;
+
+void written(int fd) {
+    struct stat st {};
+    if (!g_stick || ::fstat(fd, &st) != 0)
+        return;
+    const std::lock_guard lock(g_unflushedMutex);
+    if (const auto [file, added] = g_unflushed.try_emplace({st.st_dev, st.st_ino}, -1); added)
+        file->second = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+void flushed(int fd) {
+    struct stat st {};
+    if (!g_stick || ::fstat(fd, &st) != 0)
+        return;
+    const std::lock_guard lock(g_unflushedMutex);
+    if (const auto file = g_unflushed.find({st.st_dev, st.st_ino}); file != g_unflushed.end()) {
+        ::close(file->second);
+        g_unflushed.erase(file);
+    }
+}
+
+// The stick pulled out: what was not flushed reads as zeros.
+void pull() {
+    const std::lock_guard lock(g_unflushedMutex);
+    for (const auto& [id, fd] : g_unflushed) {
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && ::ftruncate(fd, 0) == 0 &&
+            ::ftruncate(fd, st.st_size) == 0) {
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            ::futimens(fd, times);
+        }
+        ::close(fd);
+    }
+    g_unflushed.clear();
+    std::puts("pulled");
+    std::fflush(stdout);
+}
 
 // Every operation starts with the round trip.
 void roundTrip() {
@@ -101,8 +155,11 @@ int result(int r) {
 
 int lfsGetattr(const char* path, struct stat* st, fuse_file_info* fi) {
     roundTrip();
-    return result(fi ? ::fstat(int(fi->fh), st)
-                     : ::fstatat(g_base, rel(path).c_str(), st, AT_SYMLINK_NOFOLLOW));
+    const int r = result(fi ? ::fstat(int(fi->fh), st)
+                            : ::fstatat(g_base, rel(path).c_str(), st, AT_SYMLINK_NOFOLLOW));
+    if (g_stick)
+        st->st_ctim = st->st_mtim;
+    return r;
 }
 
 int lfsAccess(const char* path, int mask) {
@@ -243,7 +300,10 @@ int lfsRead(const char*, char* buffer, size_t size, off_t offset, fuse_file_info
 int lfsWrite(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
     roundTrip();
     const ssize_t n = ::pwrite(int(fi->fh), buffer, size, offset);
-    return n < 0 ? -errno : int(n);
+    if (n < 0)
+        return -errno;
+    written(int(fi->fh));
+    return int(n);
 }
 
 int lfsStatfs(const char*, struct statvfs* st) {
@@ -264,7 +324,10 @@ int lfsRelease(const char*, fuse_file_info* fi) {
 
 int lfsFsync(const char*, int dataOnly, fuse_file_info* fi) {
     roundTrip();
-    return result(dataOnly ? ::fdatasync(int(fi->fh)) : ::fsync(int(fi->fh)));
+    const int r = result(dataOnly ? ::fdatasync(int(fi->fh)) : ::fsync(int(fi->fh)));
+    if (r == 0)
+        flushed(int(fi->fh));
+    return r;
 }
 
 int lfsFallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
@@ -350,12 +413,13 @@ int mountOn(const char* point, fuse_session* session) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: latencyfs [--delay-ms MS] [--ignore-case] BACKING MOUNTPOINT\n"
+                 "usage: latencyfs [--delay-ms MS] [--ignore-case] [--stick] BACKING MOUNTPOINT\n"
                  "                 [-o FUSE library options]\n"
                  "  every operation on MOUNTPOINT waits MS milliseconds (fractions allowed,\n"
                  "  default 1), then acts on the folder BACKING; runs until unmounted;\n"
                  "  --ignore-case resolves names without regard to case, as a Windows\n"
-                 "  server does\n");
+                 "  server does; --stick: no change time, and SIGUSR1 zeroes the data not\n"
+                 "  fsync'd\n");
     return 2;
 }
 
@@ -374,6 +438,8 @@ int main(int argc, char** argv) {
             delayMs = std::strtod(argv[++i], &end);
             if (*end || delayMs < 0)
                 return usage();
+        } else if (a == "--stick") {
+            g_stick = true;
         } else if (a == "-o" && i + 1 < argc) {
             args.push_back(argv[i]);
             args.push_back(argv[++i]);
@@ -395,6 +461,17 @@ int main(int argc, char** argv) {
     // of timer slack; the library's threads inherit this.
     ::prctl(PR_SET_TIMERSLACK, 1UL);
     ::umask(0); // the kernel has applied the caller's already
+    if (g_stick) {
+        // Taken by a thread of its own: every thread made later blocks it.
+        sigset_t pulls;
+        sigemptyset(&pulls);
+        sigaddset(&pulls, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &pulls, nullptr);
+        std::thread([pulls] {
+            for (int signal = 0; sigwait(&pulls, &signal) == 0;)
+                pull();
+        }).detach();
+    }
 
     fuse_args fuseArgs = FUSE_ARGS_INIT(int(args.size()), args.data());
     const fuse_operations op = operations();

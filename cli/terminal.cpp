@@ -17,11 +17,12 @@ namespace {
 
 const QString Copying = QStringLiteral("Copiando De: ");
 const QString Creating = QStringLiteral("Criando diretório ");
+const QString Verifying = QStringLiteral("Verificando ");
 
 // Progress texts come once a file; the others (an error of a level, the
 // end) are each worth a line.
 bool isProgress(const QString& text) {
-    return text.startsWith(Copying) || text.startsWith(Creating);
+    return text.startsWith(Copying) || text.startsWith(Creating) || text.startsWith(Verifying);
 }
 
 int terminalColumns(std::FILE* stream) {

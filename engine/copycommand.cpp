@@ -8,6 +8,7 @@
 #include "platform/messagebox.h"
 #include "platform/regional.h"
 #include "platform/runlock.h"
+#include "platform/runmark.h"
 
 namespace TRAVO1 {
 
@@ -149,6 +150,9 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
         CopyRun run;
         mirrorSourcePath(from, to, run);
         run.source = FileSystem::get().tryOpenDirectory(hostFolder(from));
+        // Until its flush, a run leaves copies that a power cut may tear.
+        RunMark mark(run.destination);
+        run.mark = &mark;
 
         QString source = from;
         QString destination = to + s.mid(2);
@@ -174,6 +178,7 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
             // "Cópia Atualizada" promises the data is on the disk, not in
             // memory: on every volume the run wrote to.
             run.flush();
+            mark.clear();
             w.setCmdCopyEnabled(true);
             w.setLabel12Visible(false);
             w.setLblCopyInfo2(QString());

@@ -1,5 +1,6 @@
 #include "engine/copytree.h"
 #include "engine/runlog.h"
+#include "platform/compare.h"
 #include "platform/drives.h"
 #include "platform/events.h"
 #include "platform/messagebox.h"
@@ -143,6 +144,8 @@ bool isLarge(const FileInfo& source) {
 bool copyBySize(const FileInfo& source, const Directory& fromDir, const Directory& toDir,
                 const std::string& name, CopyRun& run, Lookahead::Level* ahead) {
     FileSystem& fs = FileSystem::get();
+    if (run.mark)
+        run.mark->make(); // before any copy is placed
     if (!isLarge(source)) {
         if (std::optional<PreparedCopy> made = ahead ? ahead->prepared(name) : std::nullopt) {
             fs.placeCopy(*made, toDir, name);
@@ -193,6 +196,32 @@ private:
     std::set<QString> m_taken;
 };
 
+// Whether a copy that its length and time call up to date must be made
+// again: an unfinished run may have placed it, and its contents differ from
+// its source's or cannot be read. The comparison shows in the status line
+// and gives way to a stop request, which leaves the copy as it is.
+bool torn(WindowModel& w, const QString& source, const QString& dest, const std::string& name,
+          const FileInfo& to, const Directory& sourceDir, const Directory& destDir,
+          const CopyRun& run) {
+    if (!run.mark || !run.mark->suspect(to, destDir))
+        return false;
+    w.showVerifying(dest, name);
+    const RecordedError saved = Err();
+    Comparison same = Comparison::Different;
+    try {
+        same = compareContents(sourceDir, name, destDir, name, [] {
+            pumpEventsIfDue();
+            return !stopRequested();
+        });
+    } catch (const Failure&) {
+        Err() = saved; // copying it again tells what is wrong
+    }
+    if (same != Comparison::Different)
+        return false;
+    w.showCopying(source, dest, name);
+    return true;
+}
+
 // One file of the file scan, from its status texts to its copy (the steps of
 // the record-and-continue mode). Returns false on a stop request.
 bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
@@ -232,7 +261,8 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
     FileInfo to{};
     if (!destDir.made() &&
         resumeNext([&] { to = ahead ? ahead->probe(hostName) : fs.probe(destDir, hostName); })) {
-        if (outOfDate(from, to, destDir))
+        if (outOfDate(from, to, destDir) ||
+            torn(w, source, dest, hostName, to, sourceDir, destDir, run))
             resumeNext(copy);
         if (stopRequested()) {
             settle();
@@ -259,6 +289,20 @@ bool copiedAhead(const FileInfo& from, int32_t toError, const FileInfo& to,
     if (isLarge(from))
         return false; // through its own window, at its turn
     return toError != 0 ? toError != ErrPermissionDenied : outOfDate(from, to, destDir);
+}
+
+// Whether the run's mark, if it has one, is on the disk, so that a copy may
+// begin: on a worker, a failure is left for the copy at its turn to raise.
+bool marked(CopyRun& run) {
+    const RecordedError saved = Err();
+    try {
+        if (run.mark)
+            run.mark->make();
+        return true;
+    } catch (const Failure&) {
+        Err() = saved;
+        return false;
+    }
 }
 
 // The entries that the file scan takes, in its order: files whose names
@@ -312,11 +356,12 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
         const bool everyName = matchesEveryName(pattern);
         std::optional<Lookahead::Level> ahead;
         if (run.lookahead)
-            ahead.emplace(*run.lookahead, sourceDir, destDir,
-                          scannedFiles(entries, pattern, everyName), !destDir.made(),
-                          [&destDir](const FileInfo& from, int32_t toError, const FileInfo& to) {
-                              return copiedAhead(from, toError, to, destDir);
-                          });
+            ahead.emplace(
+                *run.lookahead, sourceDir, destDir, scannedFiles(entries, pattern, everyName),
+                !destDir.made(),
+                [&destDir, &run](const FileInfo& from, int32_t toError, const FileInfo& to) {
+                    return copiedAhead(from, toError, to, destDir) && marked(run);
+                });
         bool recording = false; // record-and-continue, from the first file on
         for (const DirEntry& entry : entries) {
             if (!scanned(entry, pattern, everyName))

@@ -5,6 +5,7 @@
 #include "engine/lookahead.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/runmark.h"
 
 #include <set>
 #include <vector>
@@ -35,6 +36,10 @@ struct CopyRun {
     std::set<platform::Directory::Identity> output;
     // One folder for each volume besides the top's that the run wrote to.
     std::vector<platform::Directory> written;
+    // The mark of a run that has not flushed, for a run that flushes at its
+    // end: made before the first copy, and telling which copies an earlier
+    // unfinished run may have left torn.
+    platform::RunMark* mark = nullptr;
 
     void failed(const platform::RecordedError& error, const QString& name);
     // Counts `folder` among the run's output.

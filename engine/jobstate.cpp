@@ -59,4 +59,9 @@ void WindowModel::showCopying(const QString& sourceDir, const QString& destDir,
     setCaption(target);
 }
 
+void WindowModel::showVerifying(const QString& destDir, const std::string& name) {
+    setLblCopyInfo(QStringLiteral("Verificando ") + destDir +
+                   QFile::decodeName(QByteArray::fromStdString(name)));
+}
+
 } // namespace TRAVO1

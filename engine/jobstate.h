@@ -66,6 +66,10 @@ public:
     // composes them only then; this one sets all three at once.
     virtual void showCopying(const QString& sourceDir, const QString& destDir,
                              const std::string& name);
+    // The status line while the copy of the file in hand, `destDir` and the
+    // name, is compared with its source: "Verificando " and the copy. Only
+    // after a run that did not finish, so composed at once.
+    void showVerifying(const QString& destDir, const std::string& name);
     // A file has reached the destination; the command line counts them.
     virtual void fileCopied() {}
     // A warning about a run that goes on, in one line: in the status line

@@ -38,6 +38,8 @@ FileInfo infoOf(const struct stat& st) {
     info.length = st.st_size;
     info.modified = st.st_mtim.tv_sec;
     info.modifiedNs = int32_t(st.st_mtim.tv_nsec);
+    info.changed = st.st_ctim.tv_sec;
+    info.changedNs = int32_t(st.st_ctim.tv_nsec);
     return info;
 }
 

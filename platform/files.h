@@ -33,6 +33,10 @@ struct FileInfo {
     int64_t length = 0;
     int64_t modified = 0;   // whole seconds since the epoch
     int32_t modifiedNs = 0; // and the nanoseconds within that second
+    // The last change of its data or attributes, which no copy sets: the
+    // host's clock, where the volume keeps one.
+    int64_t changed = 0;
+    int32_t changedNs = 0;
 };
 
 struct DirEntry {

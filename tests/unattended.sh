@@ -138,7 +138,8 @@ else
 fi
 
 # SIGTERM in the middle of a large copy: status 4, neither the file nor its
-# temporary copy at the destination, no record of a completed run. The
+# temporary copy at the destination, no record of a completed run, and the
+# mark of an unfinished run left for the next one to heed. The
 # program is frozen as soon as the temporary file shows, so the signal
 # lands before the copy can end; a machine too fast for that gets a larger
 # file.
@@ -160,7 +161,8 @@ for mib in 256 1024; do
     wait "$pid" || status=$?
     [ "$status" = 0 ] && continue # the copy was over first
     caught=yes
-    if [ "$status" != 4 ] || [ -n "$(find "$work/D" -name 'big.bin' -o -name '.pelivor-*')" ] ||
+    if [ "$status" != 4 ] || [ -n "$(find "$work/D" -name 'big.bin' -o -name '.pelivor-*.tmp')" ] ||
+        [ -z "$(find "$work/D" -name '.pelivor-incompleta')" ] ||
         grep -q "Cópia Atualizada" "$work/P/Log.txt" 2>/dev/null ||
         [ "$(tail -n 1 "$work/out")" != "Cópia interrompida." ]; then
         fail "SIGTERM numa cópia grande: saiu com $status"

@@ -103,7 +103,7 @@ close_mid_run() {
     arrived=$(find "$copy" -type f | wc -l)
     total=$(find "$work/DADOS" -type f | wc -l)
     [ "$arrived" -lt "$total" ] || fail "a cópia terminou antes de a janela fechar ($arrived arquivos)"
-    [ -z "$(find "$work/BACKUP" -name '.pelivor-*')" ] || fail "ficou um arquivo temporário"
+    [ -z "$(find "$work/BACKUP" -name '.pelivor-*.tmp')" ] || fail "ficou um arquivo temporário"
     differ=$(diff -r "$work/DADOS" "$copy" | grep -v '^Only in' || true)
     [ -z "$differ" ] || fail "arquivo incompleto no destino: $differ"
     log_has Atualizada && fail "o registro diz que a cópia terminou"

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
+#include "platform/runmark.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -124,6 +125,8 @@ QStringList tree(const QString& folder) {
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        if (it.fileName() == QLatin1String(RunMark::fileName))
+            continue; // the run's own, looked for where it matters
         const QString name = QDir(folder).relativeFilePath(path);
         const QByteArray data = readFile(path);
         out << (it.fileInfo().isDir() ? name + u'/'

@@ -94,7 +94,8 @@ struct FakeClock {
 void writeFile(const QString& path, const QByteArray& data, const QDateTime& modified = {});
 QByteArray readFile(const QString& path); // "<missing>" when it cannot be read
 // Everything below a folder, sorted: "dir/" and "dir/file=contents" (or its
-// size when long), hidden entries included, so stray files show up too.
+// size when long), hidden entries included, so stray files show up too; not
+// the mark of an unfinished run.
 QStringList tree(const QString& folder);
 
 // The host's file service with injected faults.

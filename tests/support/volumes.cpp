@@ -2,6 +2,7 @@
 
 #include "platform/drives.h"
 #include "platform/progresswindow.h"
+#include "platform/runmark.h"
 
 #include <QFile>
 #include <QProcess>
@@ -25,6 +26,8 @@ std::map<std::string, std::string> rawTree(const QString& folder) {
     std::map<std::string, std::string> out;
     const fs::path root(bytes(folder));
     for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.path().filename() == RunMark::fileName)
+            continue; // the run's own, looked for where it matters
         const std::string name = fs::relative(e.path(), root).native();
         if (e.is_directory()) {
             out[name + '/'] = {};

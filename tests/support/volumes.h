@@ -18,7 +18,8 @@
 std::string bytes(const QString& path);
 
 // Everything below a folder by raw names, hidden entries included: a name
-// that is not valid UTF-8 survives, and a stray temporary file shows up.
+// that is not valid UTF-8 survives, and a stray temporary file shows up. The
+// mark of an unfinished run is left out.
 std::map<std::string, std::string> rawTree(const QString& folder);
 // How many temporary files and staging folders lie below a folder.
 int leftovers(const QString& folder);

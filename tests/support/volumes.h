@@ -34,8 +34,8 @@ struct Mount {
     bool mounted = false;
     Mount(const QString& at, const QString& program, const QStringList& args);
     explicit Mount(const QString& at) : point(at) {} // made by its server
-    ~Mount();                                              // unmounted, and its FUSE server ended
-    std::unique_ptr<QProcess> server; // a FUSE server that serves it until unmounted
+    ~Mount();                                        // unmounted, and its FUSE server ended
+    std::unique_ptr<QProcess> server;                // a FUSE server that serves it until unmounted
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
 };

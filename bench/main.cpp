@@ -7,6 +7,7 @@
 #include "bench/bench.h"
 #include "bench/memory.h"
 #include "bench/mounts.h"
+#include "platform/names.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
                                     : QDir::tempPath() + QStringLiteral("/pelivor-bench-XXXXXX"));
         if (!temporary.isValid())
             throw std::runtime_error("cannot create the work folder");
-        o.work = QFile::encodeName(temporary.path()).toStdString();
+        o.work = platform::hostBytes(temporary.path());
 
         const std::map<QString, Peer> known = knownPeers();
         if (parser.isSet(memory)) {

@@ -66,10 +66,6 @@ QString normalised(const QString& path) {
     return (path.endsWith(QLatin1Char('\\')) ? path : path + QLatin1Char('\\')).toUpper();
 }
 
-QString nameText(const std::string& name) {
-    return QFile::decodeName(QByteArray::fromStdString(name));
-}
-
 // A source entry that is gone by the time it is read is no failure of the
 // backup: there is nothing left to back up.
 bool vanished(int32_t number) {
@@ -156,7 +152,7 @@ bool copyBySize(const FileInfo& source, const Directory& fromDir, const Director
     const ShellCopy shell = CopyFileShell(fromDir, name, toDir, name);
     // 53 only for a source that is gone.
     if (shell.failure.number != 0 && shell.failure.number != ErrFileNotFound)
-        run.failed(shell.failure, nameText(name));
+        run.failed(shell.failure, hostText(name));
     run.stopped = run.stopped || shell.cancelled;
     return !shell.cancelled && shell.failure.number == 0;
 }
@@ -183,7 +179,7 @@ public:
         : m_destDir(destDir), m_active(destDir.mayIgnoreCase()) {}
     // Whether the name collides with one taken before; records 75 when it does.
     bool collides(const std::string& hostName) {
-        if (!m_active || m_taken.insert(nameText(hostName).toCaseFolded()).second ||
+        if (!m_active || m_taken.insert(hostText(hostName).toCaseFolded()).second ||
             !m_destDir.ignoresCase())
             return false;
         Err() = RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
@@ -237,7 +233,7 @@ bool copyEntry(WindowModel& w, const QString& source, const QString& dest,
     RecordedError failure;
     const auto settle = [&] {
         if (failure.number != 0)
-            run.failed(failure, nameText(hostName));
+            run.failed(failure, hostText(hostName));
     };
     const auto copy = [&] {
         try {
@@ -308,7 +304,7 @@ bool marked(CopyRun& run) {
 // The entries that the file scan takes, in its order: files whose names
 // match the pattern.
 bool scanned(const DirEntry& entry, const QString& pattern, bool everyName) {
-    return !entry.directory && (everyName || matchesPattern(nameText(entry.name), pattern));
+    return !entry.directory && (everyName || matchesPattern(hostText(entry.name), pattern));
 }
 
 std::vector<const std::string*> scannedFiles(const std::vector<DirEntry>& entries,
@@ -379,7 +375,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             // While recording, a failed test counts as passed: the entry is skipped.
             if (recording && !resumeNext(readAttributes)) {
                 if (!vanished(Err().number))
-                    run.failed(Err(), nameText(entry.name));
+                    run.failed(Err(), hostText(entry.name));
                 continue;
             }
             if (!recording)
@@ -388,7 +384,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
                 continue;
             recording = true;
             if (collisions.collides(entry.name)) {
-                run.failed(Err(), nameText(entry.name));
+                run.failed(Err(), hostText(entry.name));
                 continue;
             }
             if (!copyEntry(w, source, dest, entry.name, from, sourceDir, destDir, run,
@@ -412,7 +408,7 @@ int16_t copyLevel(WindowModel& w, QString& source, QString& dest, int16_t includ
             if (stopRequested())
                 return True;
             clearError(); // the directory-creation path is armed
-            const QString name = nameText(subdirectory);
+            const QString name = hostText(subdirectory);
             if (collisions.collides(subdirectory)) {
                 run.failed(Err(), name);
                 continue;
@@ -508,7 +504,7 @@ int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
 ShellCopy CopyFileShell(const Directory& fromDir, const std::string& from, const Directory& toDir,
                         const std::string& to) {
     const RecordedError saved = Err();
-    const QString name = nameText(from);
+    const QString name = hostText(from);
     ShellCopy outcome;
     try {
         const auto window = ProgressWindow::open(name);

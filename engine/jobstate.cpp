@@ -1,4 +1,5 @@
 #include "engine/jobstate.h"
+#include "platform/names.h"
 
 #include <QFile>
 
@@ -26,7 +27,7 @@ void EntryName::clear() {
 }
 
 QString EntryName::text() const {
-    return m_host.empty() ? m_text : QFile::decodeName(QByteArray::fromStdString(m_host));
+    return m_host.empty() ? m_text : platform::hostText(m_host);
 }
 
 void FileInHand::set(const QString& source, const QString& dest, const std::string& hostName) {
@@ -37,12 +38,11 @@ void FileInHand::set(const QString& source, const QString& dest, const std::stri
 }
 
 QString FileInHand::status() const {
-    return QStringLiteral("Copiando De: ") + sourceDir +
-           QFile::decodeName(QByteArray::fromStdString(name));
+    return QStringLiteral("Copiando De: ") + sourceDir + platform::hostText(name);
 }
 
 QString FileInHand::target() const {
-    return QStringLiteral("Para: ") + destDir + QFile::decodeName(QByteArray::fromStdString(name));
+    return QStringLiteral("Para: ") + destDir + platform::hostText(name);
 }
 
 void WindowModel::notice(const QString& text) {
@@ -60,8 +60,7 @@ void WindowModel::showCopying(const QString& sourceDir, const QString& destDir,
 }
 
 void WindowModel::showVerifying(const QString& destDir, const std::string& name) {
-    setLblCopyInfo(QStringLiteral("Verificando ") + destDir +
-                   QFile::decodeName(QByteArray::fromStdString(name)));
+    setLblCopyInfo(QStringLiteral("Verificando ") + destDir + platform::hostText(name));
 }
 
 } // namespace TRAVO1

@@ -89,7 +89,7 @@ QString folderRefusal(const QString& folder) {
                               "se escreve com letra de unidade")
             .arg(folder);
     const QString drivePath =
-        platform::DriveTable::current().toDrivePath(QFile::encodeName(folder).toStdString());
+        platform::DriveTable::current().toDrivePath(platform::hostBytes(folder));
     if (drivePath.startsWith(QLatin1Char('\\')))
         return QStringLiteral("%1 é uma pasta de rede sem letra de unidade, onde o programa "
                               "não inicia: monte o compartilhamento numa pasta (em /mnt, por "
@@ -174,10 +174,10 @@ QString copyProgram(const QString& from, const QString& folder) {
     const QFileInfo source(QFileInfo(from).canonicalFilePath());
     try {
         FileSystem& fs = FileSystem::get();
-        const Directory fromDir = fs.openDirectory(QFile::encodeName(source.path()).toStdString());
-        const Directory toDir = fs.openDirectory(QFile::encodeName(folder).toStdString());
-        fs.copyFile(fromDir, QFile::encodeName(source.fileName()).toStdString(), toDir,
-                    QFile::encodeName(ProgramName).toStdString());
+        const Directory fromDir = fs.openDirectory(platform::hostBytes(source.path()));
+        const Directory toDir = fs.openDirectory(platform::hostBytes(folder));
+        fs.copyFile(fromDir, platform::hostBytes(source.fileName()), toDir,
+                    platform::hostBytes(ProgramName));
         return QString();
     } catch (const Failure& failure) {
         return describe(failure.number);

@@ -1,6 +1,7 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/mounttable.h"
+#include "platform/names.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -258,7 +259,7 @@ const Drive* DriveTable::find(QChar letter) const {
 }
 
 QChar DriveTable::currentDrive() const {
-    const QString cwd = toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    const QString cwd = toDrivePath(hostBytes(QDir::currentPath()));
     if (cwd.size() >= 2 && cwd[1] == QLatin1Char(':'))
         return cwd[0];
     return m_drives.empty() ? QLatin1Char('C') : m_drives.front().letter;
@@ -295,7 +296,7 @@ DriveTable::HostPath DriveTable::resolve(const QString& drivePath) const {
             missing = false;
             continue;
         }
-        std::string name = QFile::encodeName(component).toStdString();
+        std::string name = hostBytes(component);
         struct stat st {};
         if (!missing && ::lstat(joined(dir, name).c_str(), &st) != 0) {
             if (auto real = onlyCaseMatch(dir, component))
@@ -323,8 +324,7 @@ std::string DriveTable::toHost(const QString& drivePath) const {
 QString DriveTable::toDrivePath(const std::string& hostPath) const {
     for (const std::string& root : networkRoots)
         if (under(hostPath, root)) {
-            QString rest =
-                QFile::decodeName(QByteArray::fromStdString(hostPath.substr(root.size())));
+            QString rest = hostText(hostPath.substr(root.size()));
             return QStringLiteral("\\") + rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
         }
     const Drive* best = nullptr;
@@ -332,7 +332,7 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
         if (under(hostPath, d.hostRoot) && (!best || d.hostRoot.size() > best->hostRoot.size()))
             best = &d;
     if (!best) {
-        QString rest = QFile::decodeName(QByteArray::fromStdString(hostPath));
+        QString rest = hostText(hostPath);
         return rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
     }
     std::string rest = hostPath.substr(best->hostRoot == "/" ? 1 : best->hostRoot.size());
@@ -340,7 +340,7 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
         rest.erase(0, 1);
     while (!rest.empty() && rest.back() == '/')
         rest.pop_back();
-    QString text = QFile::decodeName(QByteArray::fromStdString(rest));
+    QString text = hostText(rest);
     // A name holding "\" would read as two folders: such a path has no
     // faithful drive text, and is written like a path without a drive.
     if (text.contains(QLatin1Char('\\')))
@@ -350,7 +350,7 @@ QString DriveTable::toDrivePath(const std::string& hostPath) const {
 }
 
 QString currentDirectory() {
-    return DriveTable::current().toDrivePath(QFile::encodeName(QDir::currentPath()).toStdString());
+    return DriveTable::current().toDrivePath(hostBytes(QDir::currentPath()));
 }
 
 QString currentDirectory(QChar letter) {

@@ -91,7 +91,7 @@ private Q_SLOTS:
         DriveListBox list;
         const auto letter = [&] {
             for (const Drive& d : DriveTable::current().drives())
-                if (d.hostRoot == QFile::encodeName(point).toStdString())
+                if (d.hostRoot == platform::hostBytes(point))
                     return d.letter;
             return QChar();
         };
@@ -263,4 +263,5 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestControls)
+#include "platform/names.h"
 #include "tst_controls.moc"

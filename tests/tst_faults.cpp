@@ -489,8 +489,7 @@ private Q_SLOTS:
             QSKIP(qPrintable(why));
         QVERIFY(QDir().mkpath(point + u"/Inner"_s));
         FileSystem& fs = FileSystem::get();
-        const Directory local =
-            fs.openDirectory(QFile::encodeName(drives.host(u"D:\\T"_s)).toStdString());
+        const Directory local = fs.openDirectory(platform::hostBytes(drives.host(u"D:\\T"_s)));
         QVERIFY(!local.keepsCoarseTimes() && !local.ignoresCase());
         const Directory stick = fs.openDirectory(local, "Stick");
         QVERIFY(stick.keepsCoarseTimes() && stick.ignoresCase());

@@ -157,7 +157,7 @@ private Q_SLOTS:
         DriveTable table = DriveTable::current();
         const QString net = t.drives.host(u"C:\\PROG"_s) + u"/../../net"_s;
         QDir().mkpath(net + u"/server/share"_s);
-        table.networkRoots = {QFile::encodeName(QDir(net).canonicalPath()).toStdString()};
+        table.networkRoots = {platform::hostBytes(QDir(net).canonicalPath())};
         DriveTable::install(table);
         QDir::setCurrent(net + u"/server/share"_s);
 
@@ -190,8 +190,7 @@ private Q_SLOTS:
             Window t;
             const QString odd = t.drives.host(u"C:\\PROG"_s) + u"/a\\..\\b"_s;
             QDir().mkpath(odd);
-            const QString text =
-                DriveTable::current().toDrivePath(QFile::encodeName(odd).toStdString());
+            const QString text = DriveTable::current().toDrivePath(platform::hostBytes(odd));
             QVERIFY(text.startsWith(u'\\'));
             if (startedThere)
                 QDir::setCurrent(odd);
@@ -296,7 +295,7 @@ private Q_SLOTS:
         // The options act only after a refused start; a normal one locks them.
         DriveTable table = DriveTable::current();
         const QString share = QDir(t.drives.host(u"F:\\"_s)).absolutePath();
-        table.networkRoots = {QFile::encodeName(share).toStdString()};
+        table.networkRoots = {platform::hostBytes(share)};
         DriveTable::install(table);
         QDir::setCurrent(share);
         t.load();
@@ -432,7 +431,7 @@ private Q_SLOTS:
         // same but for the folder's name and the times.
         QTemporaryDir root;
         const auto drivePath = [](const QString& host) {
-            return DriveTable::current().toDrivePath(QFile::encodeName(host).toStdString());
+            return DriveTable::current().toDrivePath(platform::hostBytes(host));
         };
         for (const QString& run : {u"W"_s, u"L"_s}) {
             const QString program = root.path() + u'/' + run + u"/PROG"_s;
@@ -542,7 +541,7 @@ private Q_SLOTS:
         DriveTable table({*DriveTable::current().find(u'C')});
         const QString net = r.drives.host(u"C:\\NET"_s);
         QVERIFY(QDir().mkpath(net + u"/share"_s));
-        table.networkRoots = {QFile::encodeName(net).toStdString()};
+        table.networkRoots = {platform::hostBytes(net)};
         DriveTable::install(table);
         QDir::setCurrent(net + u"/share"_s);
         r.load();
@@ -756,4 +755,5 @@ int main(int argc, char* argv[]) {
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
+#include "platform/names.h"
 #include "tst_frmcopy.moc"

@@ -110,9 +110,7 @@ private Q_SLOTS:
         TempDrives drives;
         QDir().mkpath(drives.host(u"D:\\Backup\\Dados"_s));
         const DriveTable& table = DriveTable::current();
-        const auto host = [&](const QString& p) {
-            return QFile::encodeName(drives.host(p)).toStdString();
-        };
+        const auto host = [&](const QString& p) { return platform::hostBytes(drives.host(p)); };
         // Any case finds the one real name; what is missing stays as typed;
         // ".." never leaves the drive. An exact name wins over names that
         // differ only in case; several of those and no exact one are 76.
@@ -143,15 +141,14 @@ private Q_SLOTS:
         QCOMPARE(::mkfifo(QFile::encodeName(d + u"/fifo"_s).constData(), 0600), 0);
 
         FileSystem& fs = FileSystem::get();
-        const Directory dir = fs.openDirectory(QFile::encodeName(d).toStdString());
+        const Directory dir = fs.openDirectory(platform::hostBytes(d));
         QCOMPARE(names(fs.list(dir, u"*.*"_s, 0)), QStringList{u"Plain.txt"_s});
         QCOMPARE(names(fs.list(dir, {}, AttrDirectory)),
                  (QStringList{u"../"_s, u"./"_s, u"Plain.txt"_s, u"Sub/"_s}));
         QCOMPARE(names(fs.list(dir, u"SUB"_s, AttrDirectory)), QStringList{u"Sub/"_s});
         QCOMPARE(names(fs.list(dir, u"SUB"_s, 0)), QStringList{});
         QCOMPARE(names(fs.list(dir, u"p?AIN.*"_s, 0)), QStringList{u"Plain.txt"_s});
-        QCOMPARE(failureOf([&] { fs.openDirectory(QFile::encodeName(d).toStdString() + "/NOPE"); }),
-                 76);
+        QCOMPARE(failureOf([&] { fs.openDirectory(platform::hostBytes(d) + "/NOPE"); }), 76);
 
         // The probe: 53 for a missing file, 75 for anything not a regular file,
         // the folder's own error when the folder could not be opened.
@@ -220,8 +217,8 @@ private Q_SLOTS:
         writeFile(to + u"/big.dat"_s, "old contents", when.addDays(-1));
 
         FaultyFileSystem fs;
-        const Directory sd = fs.openDirectory(QFile::encodeName(from).toStdString());
-        const Directory dd = fs.openDirectory(QFile::encodeName(to).toStdString());
+        const Directory sd = fs.openDirectory(platform::hostBytes(from));
+        const Directory dd = fs.openDirectory(platform::hostBytes(to));
         const auto unchanged = [&] { return tree(to) == QStringList{u"big.dat=old contents"_s}; };
 
         // Failed, cancelled, or ended with the program: the old copy stays, no temporary file.
@@ -360,7 +357,7 @@ private Q_SLOTS:
         DriveTable::reset();
         const auto letterOf = [](const QString& folder) {
             for (const Drive& d : DriveTable::current().drives())
-                if (d.hostRoot == QFile::encodeName(folder).toStdString())
+                if (d.hostRoot == platform::hostBytes(folder))
                     return d.letter;
             return QChar(u'?');
         };
@@ -403,4 +400,5 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(TestPlatform)
+#include "platform/names.h"
 #include "tst_platform.moc"

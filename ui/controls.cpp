@@ -70,7 +70,7 @@ QStringList namesIn(const std::string& hostFolder, bool folders) {
                                      folders ? AttrDirectory : AttrNormal)) {
         if (e.directory != folders || e.name == "." || e.name == "..")
             continue;
-        names.append(QFile::decodeName(QByteArray::fromStdString(e.name)));
+        names.append(platform::hostText(e.name));
     }
     sortNames(names);
     return names;
@@ -207,8 +207,7 @@ void DirListBox::setPath(const QString& text) {
 
     // The path in the folders' real case, on the drive it was given with.
     const std::string rest = host.substr(std::min(host.size(), drive.hostRoot.size()));
-    QStringList chain = QFile::decodeName(QByteArray::fromStdString(rest))
-                            .split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QStringList chain = platform::hostText(rest).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     const QString root = QString(drive.letter) + QStringLiteral(":\\");
     const QString path = root + chain.join(QLatin1Char('\\'));
 

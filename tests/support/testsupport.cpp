@@ -81,8 +81,7 @@ void TempDrives::adopt(const QString& root) {
     std::vector<Drive> drives;
     for (const char letter : {'C', 'D', 'F'})
         drives.push_back({QLatin1Char(letter),
-                          QFile::encodeName(root + u'/' + QChar(letter).toLower()).toStdString(),
-                          u"t"_s});
+                          platform::hostBytes(root + u'/' + QChar(letter).toLower()), u"t"_s});
     DriveTable::install(DriveTable(std::move(drives)));
     setProgramFolder(u"C:\\PROG"_s);
 }

@@ -19,7 +19,7 @@ using namespace platform;
 namespace fs = std::filesystem;
 
 std::string bytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return platform::hostBytes(path);
 }
 
 std::map<std::string, std::string> rawTree(const QString& folder) {

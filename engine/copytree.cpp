@@ -77,11 +77,8 @@ bool vanished(int32_t number) {
 // the copy's error cannot tell a vanished source from a copy that went
 // before it was placed (another run's cleaning). The recorded error stays.
 bool sourceGone(const Directory& dir, const std::string& name) {
-    const RecordedError saved = Err();
-    const bool gone =
-        !resumeNext([&] { FileSystem::get().attributes(dir, name); }) && vanished(Err().number);
-    Err() = saved;
-    return gone;
+    const KeepRecordedError kept;
+    return !resumeNext([&] { FileSystem::get().attributes(dir, name); }) && vanished(Err().number);
 }
 
 // A copy that failed with "not found" while its source is still there was
@@ -160,11 +157,10 @@ bool copyBySize(const FileInfo& source, const Directory& fromDir, const Director
 // The folder that a text names, opened without touching the recorded error:
 // a missing one shows up where it is used.
 Directory openText(const QString& text) {
-    const RecordedError saved = Err();
+    const KeepRecordedError kept;
     try {
         return FileSystem::get().tryOpenDirectory(DriveTable::current().toHost(text));
     } catch (const Failure& f) {
-        Err() = saved;
         return Directory::failed(f.number, {});
     }
 }
@@ -202,15 +198,15 @@ bool torn(WindowModel& w, const QString& source, const QString& dest, const std:
     if (!run.mark || !run.mark->suspect(to, destDir))
         return false;
     w.showVerifying(dest, name);
-    const RecordedError saved = Err();
     Comparison same = Comparison::Different;
-    try {
-        same = compareContents(sourceDir, name, destDir, name, [] {
-            pumpEventsIfDue();
-            return !stopRequested();
+    {
+        const KeepRecordedError kept; // copying it again tells what is wrong
+        resumeNext([&] {
+            same = compareContents(sourceDir, name, destDir, name, [] {
+                pumpEventsIfDue();
+                return !stopRequested();
+            });
         });
-    } catch (const Failure&) {
-        Err() = saved; // copying it again tells what is wrong
     }
     if (same != Comparison::Different)
         return false;
@@ -290,15 +286,11 @@ bool copiedAhead(const FileInfo& from, int32_t toError, const FileInfo& to,
 // Whether the run's mark, if it has one, is on the disk, so that a copy may
 // begin: on a worker, a failure is left for the copy at its turn to raise.
 bool marked(CopyRun& run) {
-    const RecordedError saved = Err();
-    try {
+    const KeepRecordedError kept;
+    return resumeNext([&] {
         if (run.mark)
             run.mark->make();
-        return true;
-    } catch (const Failure&) {
-        Err() = saved;
-        return false;
-    }
+    });
 }
 
 // The entries that the file scan takes, in its order: files whose names
@@ -503,7 +495,7 @@ int16_t CopyTree(WindowModel& w, QString& source, QString& destination,
 
 ShellCopy CopyFileShell(const Directory& fromDir, const std::string& from, const Directory& toDir,
                         const std::string& to) {
-    const RecordedError saved = Err();
+    const KeepRecordedError kept;
     const QString name = hostText(from);
     ShellCopy outcome;
     try {
@@ -522,7 +514,6 @@ ShellCopy CopyFileShell(const Directory& fromDir, const std::string& from, const
                              .arg(n),
                          MbOk | MbCritical, QStringLiteral("Erro ao copiar arquivo"));
     }
-    Err() = saved;
     return outcome;
 }
 

@@ -18,7 +18,7 @@ DiskSpaceQuery& installedQuery() {
 bool GetDiskFreeSpaceEx(const QString& directory, DiskSpace& space) {
     if (installedQuery())
         return installedQuery()(directory, space);
-    const RecordedError saved = Err(); // a failed query is an answer, not an error
+    const KeepRecordedError kept; // a failed query is an answer, not an error
     try {
         const QString path = directory.size() == 2 ? directory + QLatin1Char('\\') : directory;
         const std::string host = DriveTable::current().toHost(path);
@@ -30,7 +30,6 @@ bool GetDiskFreeSpaceEx(const QString& directory, DiskSpace& space) {
         space.totalFree = uint64_t(st.f_bfree) * st.f_frsize;
         return true;
     } catch (const Failure&) {
-        Err() = saved;
         return false;
     }
 }

@@ -71,4 +71,18 @@ template <class Step> bool resumeNext(Step&& step) {
     }
 }
 
+// Keeps this thread's recorded error as it was for the length of a scope:
+// what a step on the side records (a query whose failure is an answer, a
+// second look at a file) does not count as the run's error.
+class KeepRecordedError {
+public:
+    KeepRecordedError() : m_saved(Err()) {}
+    ~KeepRecordedError() { Err() = m_saved; }
+    KeepRecordedError(const KeepRecordedError&) = delete;
+    KeepRecordedError& operator=(const KeepRecordedError&) = delete;
+
+private:
+    RecordedError m_saved;
+};
+
 } // namespace platform

@@ -76,21 +76,19 @@ Directory FileSystem::openDirectory(const Directory& parent, const std::string& 
 }
 
 Directory FileSystem::tryOpenDirectory(const std::string& path) {
-    const RecordedError saved = Err();
+    const KeepRecordedError kept;
     try {
         return openDirectory(path);
     } catch (const Failure& f) {
-        Err() = saved;
         return Directory::failed(f.number, path);
     }
 }
 
 Directory FileSystem::tryOpenDirectory(const Directory& parent, const std::string& name) {
-    const RecordedError saved = Err();
+    const KeepRecordedError kept;
     try {
         return openDirectory(parent, name);
     } catch (const Failure& f) {
-        Err() = saved;
         return Directory::failed(f.number, parent.pathOf(name));
     }
 }

@@ -197,7 +197,7 @@ void removeStagingAt(int topFd, const char* name) {
 } // namespace
 
 Directory FileSystem::makeStaging(const Directory& top, std::string& name) {
-    const RecordedError saved = Err();
+    const KeepRecordedError kept;
     try {
         top.require();
         if (claimLeftovers(top))
@@ -220,7 +220,6 @@ Directory FileSystem::makeStaging(const Directory& top, std::string& name) {
         staging.volume(); // known before copies on other threads ask
         return staging;
     } catch (const Failure& f) {
-        Err() = saved;
         if (!name.empty()) {
             removeStaging(top, name);
             name.clear();

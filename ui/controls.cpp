@@ -183,10 +183,9 @@ DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
     m_path = currentDirectory();
     // A current directory without a drive letter (a network folder) is shown
     // as it stands; the window that owns the list decides what that means.
-    const RecordedError saved = Err();
+    const KeepRecordedError kept;
     if (m_path.startsWith(QLatin1Char('\\')) || !resumeNext([&] { setPath(m_path); }))
         addItem(m_path);
-    Err() = saved;
     setIconSize(QSize(16, 16));
     setItemDelegate(new IndentDelegate(this));
     connect(this, &QListWidget::itemActivated, this, &DirListBox::open);

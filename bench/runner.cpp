@@ -1,6 +1,7 @@
 #include "bench/runner.h"
 
 #include "engine/copycommand.h"
+#include "engine/statustexts.h"
 #include "platform/drives.h"
 #include "platform/events.h"
 #include "platform/messagebox.h"
@@ -18,42 +19,61 @@ namespace bench {
 
 namespace {
 
-class HeadlessWindow : public TRAVO1::WindowModel {
+// A run's events kept as the window keeps them between two repaints: the
+// file in hand as its parts, the other texts as they come.
+class Headless : public TRAVO1::RunObserver {
 public:
-    HeadlessWindow(QString from, QString to) : m_from(std::move(from)), m_to(std::move(to)) {}
-
-    QString txtFrom() const override { return m_from; }
-    QString txtTo() const override { return m_to; }
-    QString txtPattern() const override { return QStringLiteral("*.*"); }
-    int16_t chkRecourse() const override { return 1; }
-    void setCmdCopyEnabled(bool enabled) override { m_copyEnabled = enabled; }
-    void setLabel12Visible(bool visible) override { m_hintVisible = visible; }
-    void setLblHoraIni(const QString& caption) override { m_start = caption; }
-    void setLblHoraFin(const QString& caption) override { m_end = caption; }
-    void setLblCopyInfo(const QString& caption) override {
-        m_file.pending = false;
-        m_status = caption;
-    }
-    QString lblCopyInfo() const override { return m_file.pending ? m_file.status() : m_status; }
-    void repaintLblCopyInfo() override {}
-    void setLblCopyInfo2(const QString& caption) override { m_target = caption; }
-    void setCaption(const QString& caption) override { m_title = caption; }
-    // Kept as its parts, as the real window and the command line keep it
-    // between two repaints.
-    void showCopying(const QString& sourceDir, const QString& destDir,
-                     const std::string& name) override {
+    void fileInHand(const QString& sourceDir, const QString& destDir,
+                    const std::string& name) override {
         m_file.set(sourceDir, destDir, name);
     }
-    void setLblCopyInfo1Flood(int16_t percent) override { m_flood = percent; }
-    void setMousePointer(int pointer) override { m_pointer = pointer; }
-    QObject* owner() const override { return nullptr; }
+    void levelFailed(const platform::RecordedError& error) override {
+        m_status = TRAVO1::levelFailedText(error);
+    }
+    void errorReported(const platform::RecordedError& error) override {
+        m_status = TRAVO1::reportedText(error.number);
+    }
+    void runEnded(const TRAVO1::RunResult& result) override {
+        if (result.end == TRAVO1::RunEnd::Completed)
+            m_status = TRAVO1::completedText(result.at);
+    }
+    QString status() const { return m_status; }
 
 private:
-    QString m_from, m_to, m_start, m_end, m_status, m_target, m_title;
+    QString m_status;
     TRAVO1::FileInHand m_file;
-    bool m_copyEnabled = true, m_hintVisible = false;
-    int16_t m_flood = 0;
-    int m_pointer = 0;
+};
+
+class HeadlessFront : public Front {
+public:
+    HeadlessFront(const QString& from, const QString& to)
+        : m_request{from, to, QStringLiteral("*.*"), true} {}
+    QString run() override {
+        TRAVO1::CopyCommand(m_request, m_events);
+        return m_events.status();
+    }
+
+private:
+    TRAVO1::RunRequest m_request;
+    Headless m_events;
+};
+
+class WindowFront : public Front {
+public:
+    WindowFront(const QString& from, const QString& to) {
+        m_form.ui.txtFrom->setText(from);
+        m_form.ui.txtTo->setText(to);
+        m_form.ui.chkRecourse->setValue(1);
+        m_form.show();
+        platform::pumpEvents(); // painted once, as a window on the screen already is
+    }
+    QString run() override {
+        m_form.cmdCopy_Click();
+        return m_form.ui.Lbl_CopyInfo->caption();
+    }
+
+private:
+    Frm_Copy m_form;
 };
 
 QString drivePath(const std::string& hostPath) {
@@ -78,18 +98,12 @@ int64_t peakMemory() {
     return 0;
 }
 
-std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const QString& to) {
-    return std::make_unique<HeadlessWindow>(from, to);
+std::unique_ptr<Front> headlessWindow(const QString& from, const QString& to) {
+    return std::make_unique<HeadlessFront>(from, to);
 }
 
-std::unique_ptr<TRAVO1::WindowModel> mainWindow(const QString& from, const QString& to) {
-    auto form = std::make_unique<Frm_Copy>();
-    form->ui.txtFrom->setText(from);
-    form->ui.txtTo->setText(to);
-    form->ui.chkRecourse->setValue(1);
-    form->show();
-    platform::pumpEvents(); // painted once, as a window on the screen already is
-    return form;
+std::unique_ptr<Front> mainWindow(const QString& from, const QString& to) {
+    return std::make_unique<WindowFront>(from, to);
 }
 
 Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
@@ -97,14 +111,13 @@ Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
     peer.name = name;
     peer.verified = true;
     peer.inProcess = true;
-    const auto window = std::make_shared<std::unique_ptr<TRAVO1::WindowModel>>();
+    const auto window = std::make_shared<std::unique_ptr<Front>>();
     peer.prepare = [makeWindow, window](const std::string& source, const std::string& destination) {
         window->reset();
         *window = makeWindow(drivePath(source), drivePath(destination));
     };
     peer.copy = [window](const std::string&, const std::string&) {
-        TRAVO1::cmdCopy_Click(**window);
-        const QString status = (*window)->lblCopyInfo();
+        const QString status = (*window)->run();
         if (!status.startsWith(QStringLiteral("Cópia Atualizada")))
             throw std::runtime_error("Pelivor ended with \"" + status.toStdString() + '"');
     };
@@ -119,7 +132,7 @@ double millisecondsToStop(const std::string& source, const std::string& destinat
         TRAVO1::StopFlag = 1;
         pressed = Clock::now();
     });
-    TRAVO1::cmdCopy_Click(*window);
+    window->run();
     const auto ended = Clock::now();
     TRAVO1::StopFlag = 0;
     if (!pressed) {

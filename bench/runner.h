@@ -30,18 +30,25 @@ struct Peer {
 void resetPeakMemory();
 int64_t peakMemory();
 
-// Makes the window a Pelivor run works through, with its source and
-// destination texts set to these drive paths.
-using WindowFactory =
-    std::function<std::unique_ptr<TRAVO1::WindowModel>(const QString& from, const QString& to)>;
+// A front end that a Pelivor run reports to.
+class Front {
+public:
+    virtual ~Front() = default;
+    // Runs the Copy command once; the status text it ended on.
+    virtual QString run() = 0;
+};
 
-// A window model without widgets: it holds the inputs and keeps the status
-// texts as a run writes them.
-std::unique_ptr<TRAVO1::WindowModel> headlessWindow(const QString& from, const QString& to);
+// Makes the front end of a run with its source and destination texts set to
+// these drive paths.
+using WindowFactory = std::function<std::unique_ptr<Front>(const QString& from, const QString& to)>;
+
+// A front end without widgets: it keeps the status texts as a run tells them.
+std::unique_ptr<Front> headlessWindow(const QString& from, const QString& to);
 
 // The program's real main window, offscreen, its source and destination
-// texts set: the same run, with every status text going into its labels.
-std::unique_ptr<TRAVO1::WindowModel> mainWindow(const QString& from, const QString& to);
+// texts set, run by its "Copiar": the same run, with every status text going
+// into its labels.
+std::unique_ptr<Front> mainWindow(const QString& from, const QString& to);
 
 // Pelivor's Copy command through the window that `makeWindow` gives; a run
 // that does not end on "Cópia Atualizada" fails. Host folders become drive

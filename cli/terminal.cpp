@@ -16,14 +16,6 @@ using namespace platform;
 namespace {
 
 const QString Copying = QStringLiteral("Copiando De: ");
-const QString Creating = QStringLiteral("Criando diretório ");
-const QString Verifying = QStringLiteral("Verificando ");
-
-// Progress texts come once a file; the others (an error of a level, the
-// end) are each worth a line.
-bool isProgress(const QString& text) {
-    return text.startsWith(Copying) || text.startsWith(Creating) || text.startsWith(Verifying);
-}
 
 int terminalColumns(std::FILE* stream) {
     winsize size{};
@@ -34,30 +26,52 @@ int terminalColumns(std::FILE* stream) {
 
 } // namespace
 
-TerminalWindow::TerminalWindow(const QString& from, const QString& to, std::FILE* out,
-                               std::FILE* err, bool (*stopRequested)())
-    : m_from(from), m_to(to), m_out(out), m_err(err), m_stopRequested(stopRequested),
-      m_terminal(::isatty(::fileno(out))) {}
+TerminalWindow::TerminalWindow(std::FILE* out, std::FILE* err, bool (*stopRequested)())
+    : m_out(out), m_err(err), m_stopRequested(stopRequested), m_terminal(::isatty(::fileno(out))) {}
 
-void TerminalWindow::setLblCopyInfo(const QString& caption) {
+void TerminalWindow::status(const QString& text, bool progress) {
     m_file.pending = false;
-    m_status = caption;
-    if (!isProgress(caption))
-        line(m_out, caption);
+    m_status = text;
+    m_statusIsProgress = progress;
+    if (!progress)
+        line(m_out, text);
     else if (due())
-        showProgress(caption);
+        showProgress(text);
 }
 
-QString TerminalWindow::lblCopyInfo() const {
+QString TerminalWindow::lastStatus() const {
     return m_file.pending ? m_file.status() : m_status;
 }
 
-void TerminalWindow::showCopying(const QString& sourceDir, const QString& destDir,
-                                 const std::string& name) {
+void TerminalWindow::folderMaking(const QString& destination) {
+    status(TRAVO1::folderMakingText(destination), true);
+}
+
+void TerminalWindow::fileInHand(const QString& sourceDir, const QString& destDir,
+                                const std::string& name) {
     ++m_seen;
     m_file.set(sourceDir, destDir, name);
     if (due())
         showProgress(m_file.status());
+}
+
+void TerminalWindow::fileVerifying(const QString& destDir, const std::string& name) {
+    status(TRAVO1::verifyingText(destDir, name), true);
+}
+
+void TerminalWindow::levelFailed(const platform::RecordedError& error) {
+    status(TRAVO1::levelFailedText(error), false);
+}
+
+void TerminalWindow::runEnded(const TRAVO1::RunResult& result) {
+    if (result.end != TRAVO1::RunEnd::Completed)
+        return;
+    line(m_out, TRAVO1::endTimeText(result.at));
+    status(TRAVO1::completedText(result.at), false);
+}
+
+void TerminalWindow::errorReported(const platform::RecordedError& error) {
+    status(TRAVO1::reportedText(error.number), false);
 }
 
 bool TerminalWindow::due() {
@@ -89,8 +103,8 @@ void TerminalWindow::largeCopy(const QString& name, int percent) {
 
 void TerminalWindow::finish() {
     clearProgress();
-    if (const QString status = lblCopyInfo(); isProgress(status))
-        line(m_out, status); // where a stopped run was
+    if (m_file.pending || m_statusIsProgress)
+        line(m_out, lastStatus()); // where a stopped run was
 }
 
 void TerminalWindow::line(std::FILE* stream, const QString& text) {

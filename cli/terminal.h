@@ -1,48 +1,35 @@
 #pragma once
-// The window model of a run without a window: what the operator would have
-// seen, on the terminal. Status texts go to standard output, message boxes
+// A run without a window: what the operator would have seen of its events,
+// on the terminal. Status texts go to standard output, message boxes
 // to standard error; on a terminal a progress line is redrawn in place, on a
 // pipe or in a journal only plain lines are written, rate-limited. Names are
 // written printable(): a line feed or an ESC in one is shown, not obeyed.
 
-#include "engine/jobstate.h"
+#include "engine/runevents.h"
+#include "engine/statustexts.h"
 
 #include <QElapsedTimer>
 #include <cstdio>
 
 namespace cli {
 
-class TerminalWindow : public TRAVO1::WindowModel {
+class TerminalWindow : public TRAVO1::RunObserver {
 public:
     // Once `stopRequested` says so, a reader that stopped taking the texts
     // (a full pipe, a terminal on hold) no longer keeps the run waiting:
     // what it does not take at once is dropped.
-    TerminalWindow(const QString& from, const QString& to, std::FILE* out, std::FILE* err,
-                   bool (*stopRequested)() = nullptr);
+    TerminalWindow(std::FILE* out, std::FILE* err, bool (*stopRequested)() = nullptr);
 
-    QString txtFrom() const override { return m_from; }
-    QString txtTo() const override { return m_to; }
-    QString txtPattern() const override { return QString(); } // every file
-    int16_t chkRecourse() const override { return 1; }        // with the subfolders
-
-    void setLblHoraIni(const QString& caption) override { line(m_out, caption); }
-    void setLblHoraFin(const QString& caption) override { line(m_out, caption); }
-    void setLblCopyInfo(const QString& caption) override;
-    QString lblCopyInfo() const override;
-    void showCopying(const QString& sourceDir, const QString& destDir,
-                     const std::string& name) override;
+    void runStarted(const QDateTime& at) override { line(m_out, TRAVO1::startTimeText(at)); }
+    void lockUnavailable(int32_t error) override { line(m_err, TRAVO1::noLockText(error)); }
+    void folderMaking(const QString& destination) override;
+    void fileInHand(const QString& sourceDir, const QString& destDir,
+                    const std::string& name) override;
+    void fileVerifying(const QString& destDir, const std::string& name) override;
     void fileCopied() override { ++m_copied; }
-    void notice(const QString& text) override { line(m_err, text); }
-
-    // What only a window shows.
-    void setCmdCopyEnabled(bool) override {}
-    void setLabel12Visible(bool) override {}
-    void repaintLblCopyInfo() override {}
-    void setLblCopyInfo2(const QString&) override {}
-    void setCaption(const QString&) override {}
-    void setLblCopyInfo1Flood(int16_t) override {}
-    void setMousePointer(int) override {}
-    QObject* owner() const override { return nullptr; }
+    void levelFailed(const platform::RecordedError& error) override;
+    void runEnded(const TRAVO1::RunResult& result) override;
+    void errorReported(const platform::RecordedError& error) override;
 
     // A message box as one line on standard error.
     void message(const QString& text);
@@ -63,7 +50,13 @@ private:
     void drawProgress(const QString& current);
     void clearProgress();
 
-    QString m_from, m_to, m_status;
+    // A status text, as the status line would show it: each a line but the
+    // progress texts, which come once a file and are shown now and then.
+    void status(const QString& text, bool progress);
+    QString lastStatus() const;
+
+    QString m_status;
+    bool m_statusIsProgress = false;
     TRAVO1::FileInHand m_file; // the status, while it is the file's
     std::FILE* m_out;
     std::FILE* m_err;

@@ -1,7 +1,9 @@
 #include "cli/unattended.h"
 #include "cli/terminal.h"
 #include "engine/copycommand.h"
+#include "engine/jobstate.h"
 #include "platform/drives.h"
+#include "platform/names.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +55,7 @@ void catchStopSignals(QSocketNotifier*& notifier) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int exitStatus(const TRAVO1::CopyOutcome& outcome) {
+int exitStatus(const TRAVO1::RunResult& outcome) {
     using TRAVO1::RunEnd;
     switch (outcome.end) {
     case RunEnd::Completed:
@@ -89,20 +91,21 @@ QString destinationText(const QString& argument) {
     // Any other text is a host folder, a relative one taken from the folder
     // the program was started in.
     const QString drivePath = DriveTable::current().toDrivePath(
-        QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(argument)))
-            .toStdString());
+        hostBytes(QDir::cleanPath(QDir::current().absoluteFilePath(argument))));
     return drivePath.startsWith(QLatin1Char('\\')) ? QString() : drivePath;
 }
 
 int runUnattended(const QString& destination) {
     QSocketNotifier* notifier = nullptr;
     catchStopSignals(notifier);
-    TerminalWindow window(programFolder(), destination, stdout, stderr, stopSignalled);
+    TerminalWindow window(stdout, stderr, stopSignalled);
     installTerminalServices(window, stopSignalled);
 
     int status = ExitRefused;
     if (TRAVO1::StartAllowed(currentDirectory())) {
-        status = exitStatus(TRAVO1::cmdCopy_Click(window));
+        // The whole program folder, every file, with the subfolders.
+        const TRAVO1::RunRequest request{programFolder(), destination, QString(), true};
+        status = exitStatus(TRAVO1::CopyCommand(request, window));
         window.finish();
         if (status == ExitStopped)
             window.say(QStringLiteral("Cópia interrompida."));

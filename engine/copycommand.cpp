@@ -1,12 +1,12 @@
 #include "engine/copycommand.h"
 #include "engine/copytree.h"
+#include "engine/jobstate.h"
 #include "engine/reporterror.h"
 #include "engine/runlog.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
-#include "platform/regional.h"
 #include "platform/runlock.h"
 #include "platform/runmark.h"
 
@@ -31,8 +31,9 @@ bool isDestinationError(int32_t n) {
     }
 }
 
-void refuse(WindowModel& w, const QString& text) {
-    MessageBox::show(text, MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."), w.owner());
+void refuse(const RunObserver& events, const QString& text) {
+    MessageBox::show(text, MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."),
+                     events.boxOwner());
 }
 
 // A destination text names the folder below its last "\"; an empty one
@@ -82,6 +83,69 @@ RunLock lockProgramFolder() {
     }
 }
 
+// Refuses, with its box, a destination that is the source, a drive root,
+// or inside the source.
+bool refused(const RunRequest& request, const RunObserver& events) {
+    const QString& from = request.from;
+    const QString& to = request.to;
+    if (from.toLower() == to.toLower()) {
+        refuse(events, QStringLiteral("A Origem e Destino dos Arquivos selecionados são iguais\n"
+                                      "Selecione outro local para o Destino.\n"));
+        return true;
+    }
+    if (to.size() == 3) {
+        refuse(events, QStringLiteral("Destino dos Arquivos Inválido: ") + to +
+                           QStringLiteral("\nSelecione outro local ou um subdiretório para o "
+                                          "Destino.\n"));
+        return true;
+    }
+    if (insideSource(from, to)) {
+        refuse(events, QStringLiteral("O Destino dos Arquivos está dentro da Origem: ") + to +
+                           QStringLiteral("\nSelecione outro local para o Destino.\n"));
+        return true;
+    }
+    return false;
+}
+
+// A run that ended so now.
+RunResult endedAs(RunEnd end, int32_t error = 0) {
+    return {end, error, QDateTime::currentDateTime(), 0, 0};
+}
+
+RunResult ended(RunObserver& events, RunEnd end) {
+    const RunResult result = endedAs(end);
+    events.runEnded(result);
+    return result;
+}
+
+// How a run that went through the tree ends. Any file that did not reach
+// the destination, at any level, is reported: the run is not a complete
+// backup. Nor is one that a stop request or a cancelled large copy cut
+// short. "Cópia Atualizada" promises the data is on the disk, not in
+// memory: on every volume the run wrote to.
+RunResult finished(CopyRun& run, int16_t result, RunObserver& events) {
+    if (run.failure.number != 0) {
+        Err() = run.failure;
+        CurrentName = run.failedName;
+    }
+    RunResult outcome{RunEnd::Unfinished, 0, {}, run.copied, run.failures};
+    if (isDestinationError(Err().number) || run.failure.number != 0) {
+        outcome.end = RunEnd::Reported;
+        outcome.error = Err().number;
+    } else if (result != False && !run.stopped) {
+        run.flush(); // 57 is raised and reported
+        run.mark->clear();
+        outcome.end = RunEnd::Completed;
+    } else if (run.stopped || StopFlag == 1) {
+        outcome.end = RunEnd::Stopped;
+    }
+    outcome.at = QDateTime::currentDateTime();
+    events.runEnded(outcome);
+    if (outcome.end == RunEnd::Reported)
+        ReportError(events);
+    return outcome;
+}
+
 } // namespace
 
 bool StartAllowed(const QString& startFolder) {
@@ -93,111 +157,57 @@ bool StartAllowed(const QString& startFolder) {
     return false;
 }
 
-CopyOutcome cmdCopy_Click(WindowModel& w) {
+RunResult CopyCommand(const RunRequest& request, RunObserver& front) {
     // A second run inside the first would share the engine's state with it.
-    if (w.runInProgress())
-        return {RunEnd::Busy};
-    const RunInProgress running(w);
+    if (front.runInProgress())
+        return endedAs(RunEnd::Busy);
+    const RunInProgress running(front);
+    RunLog events(front);
 
     clearError(); // the trap is armed
     bool started = false;
     try {
-        const QString from = w.txtFrom();
-        const QString to = w.txtTo();
-        if (from.toLower() == to.toLower()) {
-            refuse(w, QStringLiteral("A Origem e Destino dos Arquivos selecionados são iguais\n"
-                                     "Selecione outro local para o Destino.\n"));
-            return {RunEnd::Refused};
-        }
-        if (to.size() == 3) {
-            refuse(w, QStringLiteral("Destino dos Arquivos Inválido: ") + to +
-                          QStringLiteral("\nSelecione outro local ou um subdiretório para o "
-                                         "Destino.\n"));
-            return {RunEnd::Refused};
-        }
-        if (insideSource(from, to)) {
-            refuse(w, QStringLiteral("O Destino dos Arquivos está dentro da Origem: ") + to +
-                          QStringLiteral("\nSelecione outro local para o Destino.\n"));
-            return {RunEnd::Refused};
-        }
+        if (refused(request, events))
+            return ended(events, RunEnd::Refused);
         // Two runs into one destination would each see the other's half-made
         // copies, and their log records would interleave.
         const RunLock lock = lockProgramFolder();
         if (lock.state() == RunLock::Busy) {
-            refuse(w, QStringLiteral("Já há uma cópia desta pasta em andamento.\n"
-                                     "Aguarde o fim dela para copiar de novo.\n"));
-            return {RunEnd::Busy};
+            refuse(events, QStringLiteral("Já há uma cópia desta pasta em andamento.\n"
+                                          "Aguarde o fim dela para copiar de novo.\n"));
+            return ended(events, RunEnd::Busy);
         }
 
         // Start of the run. An ESC pressed before it belongs to an earlier run.
         StopFlag = 0;
-        DestPath = to;
-        w.setCmdCopyEnabled(false);
-        w.setMousePointer(PointerHourglass);
+        DestPath = request.to;
         started = true;
-        w.setLabel12Visible(true);
-        w.setLblHoraIni(QStringLiteral("Horário Inicial:   ") + timeText());
+        events.runStarted(QDateTime::currentDateTime());
         // A user who may run the program but not write its folder (one
         // placed for every user) still gets a backup, told that nothing keeps
         // a second run of the folder from meeting this one.
         if (lock.state() == RunLock::Unavailable)
-            w.notice(QStringLiteral("Cópia sem trava: não foi possível criar nem abrir %1 na pasta "
-                                    "do programa (%2); nada impede outra cópia desta pasta ao "
-                                    "mesmo tempo.")
-                         .arg(QLatin1String(RunLock::FileName), describe(lock.error())));
+            events.lockUnavailable(lock.error());
 
-        const QString s = from.endsWith(QLatin1Char('\\')) ? from : from + QLatin1Char('\\');
-        CopyRun run;
-        mirrorSourcePath(from, to, run);
-        run.source = FileSystem::get().tryOpenDirectory(hostFolder(from));
+        CopyRun run(events);
+        mirrorSourcePath(request.from, request.to, run);
+        run.source = FileSystem::get().tryOpenDirectory(hostFolder(request.from));
         // Until its flush, a run leaves copies that a power cut may tear.
         RunMark mark(run.destination);
         run.mark = &mark;
-
-        QString source = from;
-        QString destination = to + s.mid(2);
-        const int16_t include = w.chkRecourse();
-        const QString pattern = w.txtPattern();
-        const int16_t result = CopyTree(w, source, destination, include, pattern, run);
-
-        w.setMousePointer(PointerDefault);
-        // Any file that did not reach the destination, at any level, is
-        // reported: the run is not a complete backup.
-        if (run.failure.number != 0) {
-            Err() = run.failure;
-            CurrentName = run.failedName;
-        }
-        if (isDestinationError(Err().number) || run.failure.number != 0) {
-            const int32_t reported = Err().number;
-            ReportError(w);
-            return {RunEnd::Reported, reported};
-        }
-        // A run that a stop request or a cancelled large copy cut short, at
-        // any level, is not complete either.
-        if (result != False && !run.stopped) {
-            // "Cópia Atualizada" promises the data is on the disk, not in
-            // memory: on every volume the run wrote to.
-            run.flush();
-            mark.clear();
-            w.setCmdCopyEnabled(true);
-            w.setLabel12Visible(false);
-            w.setLblCopyInfo2(QString());
-            w.setLblHoraFin(QStringLiteral("Horário Final:     ") + timeText());
-            w.setLblCopyInfo(QStringLiteral("Cópia Atualizada - ") + dateText());
-            w.setCaption(QStringLiteral("Cópia Atualizada - ") + dateText());
-            WriteRunLog(w);
-            w.setLblCopyInfo1Flood(0);
-            return {RunEnd::Completed};
-        }
-        return {run.stopped || StopFlag == 1 ? RunEnd::Stopped : RunEnd::Unfinished};
+        const QString from = request.from.endsWith(QLatin1Char('\\'))
+                                 ? request.from
+                                 : request.from + QLatin1Char('\\');
+        const int16_t result = CopyTree(request.from, request.to + from.mid(2),
+                                        request.subfolders ? True : False, request.pattern, run);
+        return finished(run, result, events);
     } catch (const Failure&) {
-        // An hourglass left after a failed run would look like a run still working.
+        const RunResult result = endedAs(RunEnd::Reported, Err().number);
         if (started)
-            w.setMousePointer(PointerDefault);
-        const int32_t reported = Err().number;
-        ReportError(w);
+            events.runEnded(result);
+        ReportError(events);
         clearError();
-        return {RunEnd::Reported, reported};
+        return result;
     }
 }
 

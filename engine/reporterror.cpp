@@ -1,5 +1,7 @@
 #include "engine/reporterror.h"
+#include "engine/jobstate.h"
 #include "engine/runlog.h"
+#include "engine/statustexts.h"
 #include "platform/errors.h"
 #include "platform/messagebox.h"
 
@@ -55,15 +57,13 @@ ErrorMessage messageFor(int32_t number, const QString& description, const QStrin
     }
 }
 
-void ReportError(WindowModel& w) {
+void ReportError(RunObserver& events) {
     const RecordedError error = Err();
     const ErrorMessage message = messageFor(error.number, error.description, CurrentName.text());
     if (message.shown)
         MessageBox::show(message.text, MbOk | message.style, message.title);
-    w.setLblCopyInfo(QStringLiteral("Erro na execução da cópia. ") + QString::number(Err().number));
-    w.setCmdCopyEnabled(false);
-    w.setLblCopyInfo1Flood(0);
-    WriteRunLog(w, error.number, error.description);
+    events.errorReported(error);
+    WriteRunLog(reportedText(error.number), error.number, error.description);
 }
 
 } // namespace TRAVO1

@@ -1,7 +1,7 @@
 #pragma once
 // The program's one reporter of failures.
 
-#include "engine/jobstate.h"
+#include "engine/runevents.h"
 
 namespace TRAVO1 {
 
@@ -15,8 +15,9 @@ struct ErrorMessage {
 // The message the operator sees for an error number.
 ErrorMessage messageFor(int32_t number, const QString& description, const QString& name);
 
-// Shows the recorded error's message, puts it into the status line,
-// disables "Copiar", resets the progress panel and logs it.
-void ReportError(WindowModel& w);
+// Shows the recorded error's message (the name in it is CurrentName's), tells
+// `events` that it was reported (the window shows it in the status line,
+// disables "Copiar" and resets the progress panel) and logs it.
+void ReportError(RunObserver& events);
 
 } // namespace TRAVO1

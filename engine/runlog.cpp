@@ -1,4 +1,6 @@
 #include "engine/runlog.h"
+#include "engine/jobstate.h"
+#include "engine/statustexts.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -9,7 +11,7 @@ namespace TRAVO1 {
 
 using namespace platform;
 
-void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description) {
+void WriteRunLog(const QString& result, int32_t errorNumber, const QString& description) {
     clearError();
     try {
         const QString crlf = QStringLiteral("\r\n");
@@ -19,7 +21,7 @@ void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description
         const QString errors = (errorNumber >= 0 ? QStringLiteral(" ") : QString()) +
                                QString::number(errorNumber) + QLatin1Char(' ') + description;
         // A name holding a tab or a line break would forge fields or records.
-        const QString record = printable(w.lblCopyInfo()) + tab + printable(DestPath) + tab +
+        const QString record = printable(result) + tab + printable(DestPath) + tab +
                                printable(errors) + tab + date + crlf;
         FileSystem& fs = FileSystem::get();
         fs.appendText(fs.openDirectory(DriveTable::current().toHost(programFolder())), "Log.txt",
@@ -28,6 +30,17 @@ void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description
         // best effort: the caller goes on as if the record had been written
     }
     clearError();
+}
+
+void RunLog::levelFailed(const RecordedError& error) {
+    m_next.levelFailed(error);
+    WriteRunLog(levelFailedText(error), error.number, error.description);
+}
+
+void RunLog::runEnded(const RunResult& result) {
+    m_next.runEnded(result);
+    if (result.end == RunEnd::Completed)
+        WriteRunLog(completedText(result.at));
 }
 
 } // namespace TRAVO1

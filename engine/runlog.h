@@ -1,14 +1,48 @@
 #pragma once
 // The run log "Log.txt" beside the program: one tab-separated record per
-// call, appended; best effort, never reported.
+// outcome, appended; best effort, never reported.
 
-#include "engine/jobstate.h"
+#include "engine/runevents.h"
 
 namespace TRAVO1 {
 
-// Appends the status line, DestPath, the error in hand (0 for none) and the
-// date. Leaves the recorded error clear, whether or not the log was written,
-// so that a log that cannot be written changes nothing else in a run.
-void WriteRunLog(WindowModel& w, int32_t errorNumber = 0, const QString& description = QString());
+// Appends `result` (the status text that shows the outcome), DestPath, the
+// error (0 for none) and the date. Leaves the recorded error clear, whether
+// or not the log was written, so that a log that cannot be written changes
+// nothing else in a run.
+void WriteRunLog(const QString& result, int32_t errorNumber = 0,
+                 const QString& description = QString());
+
+// Passes a run's events on to `next`, and records the outcomes that the run
+// itself meets: a level's error and a completed run. An error reported is
+// recorded by ReportError, which the window's handlers use as well.
+class RunLog final : public RunObserver {
+public:
+    explicit RunLog(RunObserver& next) : m_next(next) {}
+
+    void runStarted(const QDateTime& at) override { m_next.runStarted(at); }
+    void lockUnavailable(int32_t error) override { m_next.lockUnavailable(error); }
+    void folderMaking(const QString& destination) override { m_next.folderMaking(destination); }
+    void fileInHand(const QString& sourceDir, const QString& destDir,
+                    const std::string& name) override {
+        m_next.fileInHand(sourceDir, destDir, name);
+    }
+    void fileVerifying(const QString& destDir, const std::string& name) override {
+        m_next.fileVerifying(destDir, name);
+    }
+    void fileCopied() override { m_next.fileCopied(); }
+    void fileFailed(const QString& path, const platform::RecordedError& error) override {
+        m_next.fileFailed(path, error);
+    }
+    void levelFailed(const platform::RecordedError& error) override;
+    void runEnded(const RunResult& result) override;
+    void errorReported(const platform::RecordedError& error) override {
+        m_next.errorReported(error);
+    }
+    QObject* boxOwner() const override { return m_next.boxOwner(); }
+
+private:
+    RunObserver& m_next;
+};
 
 } // namespace TRAVO1

@@ -66,7 +66,7 @@ private Q_SLOTS:
                     ? std::optional(RunLock::take(DriveTable::current().toHost(programFolder())))
                     : std::nullopt;
             QVERIFY(!other || other->state() == RunLock::Held);
-            QCOMPARE(int(cmdCopy_Click(s.w).end), int(end));
+            QCOMPARE(int(copyCommand(s.w).end), int(end));
             QCOMPARE(s.box(), text);
             const MessageRequest& box = s.boxes.boxes[0];
             QCOMPARE(box.title, u"Cópia de Arquivo."_s);
@@ -82,7 +82,7 @@ private Q_SLOTS:
         Setup s;
         writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\keep.txt"_s), "k");
         StopFlag = 1; // an ESC from before the run does not stop it
-        cmdCopy_Click(s.w);
+        copyCommand(s.w);
 
         // The mirrored chain, the files in it; the 53 of the last probe is not reported.
         QCOMPARE(tree(s.drives.host(u"D:\\BACKUP"_s)),
@@ -149,7 +149,7 @@ private Q_SLOTS:
                 faulty.duringTransfer = [&] {
                     QFile::remove(s.drives.host(u"F:\\DADOS\\VENDAS\\a.dbf"_s));
                 };
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QCOMPARE(s.w.last(u"MousePointer"_s), u"0"_s);
             QCOMPARE(s.drives.logRecords(), 1);
             QCOMPARE(tree(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS"_s)),
@@ -178,7 +178,7 @@ private Q_SLOTS:
             writeFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s), "in use");
             FaultyFileSystem faulty;
             faulty.probeFails["a.dbf"] = EACCES;
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QVERIFY(s.box().startsWith(u"Diretório ou drive de destino protegido! (erro 70)"_s));
             QCOMPARE(readFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\a.dbf"_s)), "in use");
         }
@@ -196,7 +196,7 @@ private Q_SLOTS:
             writeFile(s.drives.host(u"D:\\FILE\\DADOS"_s), "a file");
             s.w.from = from;
             s.w.to = to;
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QCOMPARE(s.box(), box);
             QCOMPARE(s.w.last(u"MousePointer"_s), u"0"_s);
             QCOMPARE(s.drives.logRecords(), 1);
@@ -215,7 +215,7 @@ private Q_SLOTS:
                 QFile::link(s.drives.host(u"F:\\DADOS\\VENDAS"_s), s.drives.host(u"D:\\LINK"_s)));
             const QStringList before = tree(s.drives.host(u"C:"_s).chopped(2));
             s.w.to = to;
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QCOMPARE(s.box(), u"O Destino dos Arquivos está dentro da Origem: "_s + to +
                                   u"\nSelecione outro local para o Destino.\n"_s);
             QCOMPARE(s.boxes.boxes[0].title, u"Cópia de Arquivo."_s);
@@ -239,7 +239,7 @@ private Q_SLOTS:
         for (int run = 0; run < 2; ++run) {
             writeFile(s.drives.host(from + u"\\a.txt"_s), QByteArray::number(run),
                       QDateTime::currentDateTime().addSecs(run));
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QVERIFY(s.boxes.boxes.empty());
             QVERIFY(s.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
             QCOMPARE(
@@ -269,7 +269,7 @@ private Q_SLOTS:
                 ProgressWindow::install(
                     [](const QString&) { return std::make_unique<Cancelling>(); });
             }
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             ProgressWindow::install({});
             QVERIFY(s.boxes.boxes.empty());
             QCOMPARE(s.w.last(u"lblHoraFin"_s), u"<none>"_s);
@@ -294,7 +294,7 @@ private Q_SLOTS:
                 if (write.value.endsWith(u"b.dbf"_s))
                     StopFlag = 1;
             };
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QCOMPARE(s.box(), u"Drive de destino cheio! (erro 61)"_s);
         }
 
@@ -318,7 +318,7 @@ private Q_SLOTS:
                 bool update(int) override { return true; }
             };
             ProgressWindow::install([](const QString&) { return std::make_unique<Silent>(); });
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             ProgressWindow::install({});
             QCOMPARE(s.boxes.boxes.back().prompt, box);
             QCOMPARE(s.boxes.boxes.size(), size_t(failing == "big.bin" ? 2 : 1));
@@ -340,7 +340,7 @@ private Q_SLOTS:
                 QVERIFY(s.w.all(u"Lbl_CopyInfo"_s).filter(u"Atualizada"_s).isEmpty());
                 QCOMPARE(readFile(s.drives.host(u"D:\\BACKUP\\DADOS\\VENDAS\\Mes\\b.dbf"_s)), "b");
             };
-            cmdCopy_Click(s.w);
+            copyCommand(s.w);
             QCOMPARE(faulty.syncs, 1);
             if (!fails) {
                 QVERIFY(s.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
@@ -356,9 +356,9 @@ private Q_SLOTS:
         Setup s;
         s.w.onWrite = [&](const RecordingWindow::Write& write) {
             if (write.value.startsWith(u"Copiando"_s)) // "Copiar" clicked during the run
-                cmdCopy_Click(s.w);
+                copyCommand(s.w);
         };
-        cmdCopy_Click(s.w);
+        copyCommand(s.w);
         QCOMPARE(s.w.all(u"lblHoraIni"_s).size(), 1);
         QCOMPARE(s.drives.logRecords(), 1);
         QVERIFY(!s.w.runInProgress());

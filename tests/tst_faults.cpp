@@ -172,7 +172,7 @@ int child(const QString& mode, const QString& root) {
     CommandRun run;
     DestPath = run.w.to;
     if (mode == u"command"_s)
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
     else
         copyTree(run.w, u"F:\\S"_s, u"D:\\T\\S"_s);
     QTextStream out(stdout);
@@ -206,7 +206,7 @@ private Q_SLOTS:
 
         for (int round = 0; round < 2; ++round) {
             CommandRun run;
-            cmdCopy_Click(run.w);
+            copyCommand(run.w);
             const auto copied = rawTree(drives.host(u"D:\\T\\S"_s));
             // Whatever arrived is whole; nothing half-written is left.
             for (const auto& [name, data] : copied) {
@@ -260,7 +260,7 @@ private Q_SLOTS:
             }
         } fullOnce;
         CommandRun run;
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)).size(), 2);
         QCOMPARE(run.box(), u"Drive de destino cheio! (erro 61)"_s);
         QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 61"_s);
@@ -357,7 +357,7 @@ private Q_SLOTS:
         writeFile(drives.host(u"D:\\T\\S\\a.txt"_s), "old", t0.addDays(-1));
         QVERIFY(succeeds(u"mount"_s, {u"-o"_s, u"remount,ro"_s, d}));
         CommandRun run;
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         QCOMPARE(tree(drives.host(u"D:\\T"_s)), (QStringList{u"S/"_s, u"S/a.txt=old"_s}));
         QVERIFY(run.box().startsWith(u"Diretório ou drive de destino protegido!"_s));
         QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 70"_s);
@@ -406,7 +406,7 @@ private Q_SLOTS:
             if (write.value.startsWith(u"Copiando De: "_s))
                 QDir(drives.host(u"D:\\U\\S"_s)).removeRecursively();
         };
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         QCOMPARE(run.box(), u"Diretório de destino inexistente! (erro 76)"_s);
         QCOMPARE(tree(drives.host(u"D:\\U"_s)), QStringList{});
     }
@@ -460,7 +460,7 @@ private Q_SLOTS:
         };
         CommandRun run(u"D:\\T"_s);
         run.w.from = u"F:\\N"_s;
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         QCOMPARE(run.boxes.boxes.size(), size_t(1));
         QVERIFY(run.w.lblCopyInfo().startsWith(u"Erro na execução da cópia. "_s));
         const QString folder = first(u"Caixa"_s, u"CAIXA"_s), name = first(u"n.txt"_s, u"N.TXT"_s);
@@ -543,7 +543,7 @@ private Q_SLOTS:
                 if (!stopAt.isEmpty() && write.value.endsWith(stopAt))
                     StopFlag = 1;
             };
-            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            const RunResult outcome = copyCommand(run.w);
             QStringList writes;
             for (const RecordingWindow::Write& write : run.w.writes)
                 writes
@@ -580,7 +580,7 @@ private Q_SLOTS:
         if (!bind.mounted)
             QSKIP(qPrintable(u"a bind mount cannot be made here: "_s + bind.error));
         CommandRun run(u"D:\\B\\Backup"_s);
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         QCOMPARE(run.box(), u"O Destino dos Arquivos está dentro da Origem: D:\\B\\Backup\n"
                             "Selecione outro local para o Destino.\n"_s);
         QCOMPARE(tree(drives.host(u"F:\\S"_s)), QStringList{u"a.txt=a"_s});
@@ -597,7 +597,7 @@ private Q_SLOTS:
         });
         QDir().mkpath(drives.host(u"D:\\T"_s));
         CommandRun run;
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         QVERIFY(run.boxes.boxes.empty());
         QVERIFY(run.w.lblCopyInfo().startsWith(u"Cópia Atualizada - "_s));
         const QStringList copied = readDeep(bytes(drives.host(u"D:\\T\\S"_s)));
@@ -647,7 +647,7 @@ private Q_SLOTS:
             writeFile(drives.host(u"F:\\S\\small%1.txt"_s.arg(i)), "fits", t0);
         SilentProgress progress;
         CommandRun run;
-        cmdCopy_Click(run.w);
+        copyCommand(run.w);
         // The large copy's own box, then the run's report.
         QCOMPARE(run.boxes.boxes.size(), size_t(2));
         QCOMPARE(run.boxes.boxes.back().prompt, u"Drive de destino cheio! (erro 61)"_s);

@@ -322,7 +322,7 @@ private Q_SLOTS:
         c.txtPattern->setText(u"*.DBF"_s);
         c.Check1->click();
         QVERIFY(!c.txtPattern->isEnabled() && !c.Label3->isEnabled());
-        QCOMPARE(t.form->txtPattern(), u"*.DBF"_s);
+        QCOMPARE(c.txtPattern->text(), u"*.DBF"_s);
 
         c.Drive2->setDrive(u"D:"_s);
         c.Check4->click();

@@ -90,7 +90,7 @@ private Q_SLOTS:
                 if (write.value.count(u'\\') > 12) // copying into itself: ended
                     StopFlag = 1;
             };
-            QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Refused));
+            QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Refused));
             QCOMPARE(run.box(), u"O Destino dos Arquivos está dentro da Origem: "_s + to +
                                     u"\nSelecione outro local para o Destino.\n"_s);
             QVERIFY(run.w.writes.empty());
@@ -112,7 +112,7 @@ private Q_SLOTS:
         QVERIFY(from.st_dev != to.st_dev);
         writeFile(drives.host(u"F:\\S\\a.txt"_s), "a", t0);
         CommandRun run;
-        QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Completed));
+        QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Completed));
         QVERIFY(run.boxes.boxes.empty());
         QCOMPARE(tree(drives.host(u"D:\\T"_s)), (QStringList{u"S/"_s, u"S/a.txt=a"_s}));
     }
@@ -150,7 +150,7 @@ private Q_SLOTS:
                     StopFlag = 1;
                 }
             };
-            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            const RunResult outcome = copyCommand(run.w);
             if (bind && !bind->mounted)
                 QSKIP(qPrintable(u"a bind mount cannot be made here: "_s + bind->error));
             QVERIFY(bind);
@@ -220,7 +220,7 @@ private Q_SLOTS:
                 faulty.failSyncWith = stickFails && faulty.synced.back() == stickDevice ? EIO : 0;
             };
             CommandRun run;
-            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            const RunResult outcome = copyCommand(run.w);
             QCOMPARE(readFile(stick->point + u"/x.txt"_s), "x");
             std::sort(faulty.synced.begin(), faulty.synced.end());
             std::vector<dev_t> expected{topDevice, stickDevice};

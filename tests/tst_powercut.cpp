@@ -104,7 +104,7 @@ private Q_SLOTS:
         writeFile(s + u"/old.txt"_s, "backed up before", t0);
         QDir().mkpath(drives.host(u"D:\\T"_s));
         CommandRun before;
-        QCOMPARE(int(cmdCopy_Click(before.w).end), int(RunEnd::Completed));
+        QCOMPARE(int(copyCommand(before.w).end), int(RunEnd::Completed));
         QVERIFY(!marked(drives));
         QThread::msleep(1100); // change times are compared to the second
 
@@ -116,7 +116,7 @@ private Q_SLOTS:
             if (write.value == u"Copiando De: F:\\S\\Z\\z.txt"_s)
                 StopFlag = 1;
         };
-        QCOMPARE(int(cmdCopy_Click(cut.w).end), int(RunEnd::Stopped));
+        QCOMPARE(int(copyCommand(cut.w).end), int(RunEnd::Stopped));
         QVERIFY(marked(drives));
         // The cut: b.txt has its length and time and not its data.
         writeFile(t + u"/b.txt"_s, QByteArray(5, '\0'), t0);
@@ -126,12 +126,12 @@ private Q_SLOTS:
             if (write.value == u"Verificando D:\\T\\S\\b.txt"_s)
                 StopFlag = 1;
         };
-        QCOMPARE(int(cmdCopy_Click(stopped.w).end), int(RunEnd::Stopped));
+        QCOMPARE(int(copyCommand(stopped.w).end), int(RunEnd::Stopped));
         QVERIFY(marked(drives));
         QCOMPARE(readFile(t + u"/b.txt"_s), QByteArray(5, '\0'));
 
         CommandRun next;
-        QCOMPARE(int(cmdCopy_Click(next.w).end), int(RunEnd::Completed));
+        QCOMPARE(int(copyCommand(next.w).end), int(RunEnd::Completed));
         QCOMPARE(verified(next.w),
                  (QStringList{u"Verificando D:\\T\\S\\Z\\z.txt"_s, u"Verificando D:\\T\\S\\a.txt"_s,
                               u"Verificando D:\\T\\S\\b.txt"_s}));
@@ -139,7 +139,7 @@ private Q_SLOTS:
         QCOMPARE(different(drives), QStringList());
 
         CommandRun after;
-        QCOMPARE(int(cmdCopy_Click(after.w).end), int(RunEnd::Completed));
+        QCOMPARE(int(copyCommand(after.w).end), int(RunEnd::Completed));
         QCOMPARE(verified(after.w), QStringList());
     }
 
@@ -182,7 +182,7 @@ private Q_SLOTS:
             taken = QFile::copy(image, cut);
             StopFlag = 1;
         };
-        QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Stopped));
+        QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Stopped));
         QVERIFY(taken);
         disk.reset();
 
@@ -200,7 +200,7 @@ private Q_SLOTS:
         QVERIFY(readFile(torn.filePath()) != readFile(s + u"/base.db"_s));
 
         CommandRun next;
-        QCOMPARE(int(cmdCopy_Click(next.w).end), int(RunEnd::Completed));
+        QCOMPARE(int(copyCommand(next.w).end), int(RunEnd::Completed));
         QCOMPARE(different(drives), QStringList());
         QVERIFY(verified(next.w).contains(u"Verificando D:\\T\\S\\base.db"_s));
     }
@@ -229,7 +229,7 @@ private Q_SLOTS:
             pulled = stick->pull();
             StopFlag = 1;
         };
-        QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Stopped));
+        QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Stopped));
         QVERIFY(pulled);
         stick.reset();
         stick = std::make_unique<FuseStick>(backing.path(), d); // plugged in again
@@ -238,7 +238,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(drives.host(u"D:\\T\\S\\Sub\\c.txt"_s)).lastModified(), t0);
 
         CommandRun next;
-        QCOMPARE(int(cmdCopy_Click(next.w).end), int(RunEnd::Completed));
+        QCOMPARE(int(copyCommand(next.w).end), int(RunEnd::Completed));
         QCOMPARE(different(drives), QStringList());
         QCOMPARE(verified(next.w), (QStringList{u"Verificando D:\\T\\S\\SUB\\Z\\z.txt"_s,
                                                 u"Verificando D:\\T\\S\\SUB\\c.txt"_s,

@@ -82,13 +82,12 @@ private Q_SLOTS:
 
     void logRecords() {
         TempDrives drives;
-        RecordingWindow w;
         DestPath = u"D:\\BACKUP"_s;
-        w.setLblCopyInfo(u"Cópia Atualizada - 06/12/2026"_s);
-        WriteRunLog(w);
-        w.setLblCopyInfo(u"Erro: 61 - Disco cheio"_s);
-        WriteRunLog(w, 61, describe(61));
-        WriteRunLog(w, -3, u"x"_s);
+        const QString completed = u"Cópia Atualizada - 06/12/2026"_s;
+        const QString levelError = u"Erro: 61 - Disco cheio"_s;
+        WriteRunLog(completed);
+        WriteRunLog(levelError, 61, describe(61));
+        WriteRunLog(levelError, -3, u"x"_s);
         const QRegularExpression whole(
             u"^RESULTADO\tDESTINO\tERROS\tDATA\t%1\r\n"
             "Cópia Atualizada - 06/12/2026\tD:\\\\BACKUP\t 0 \t%1\r\n"
@@ -99,8 +98,8 @@ private Q_SLOTS:
 
         // An existing empty log gets the header; a non-empty one never a second.
         writeFile(drives.logPath(), QByteArray());
-        WriteRunLog(w);
-        WriteRunLog(w);
+        WriteRunLog(completed);
+        WriteRunLog(completed);
         QCOMPARE(drives.log().count("RESULTADO"), 1);
         QCOMPARE(drives.logRecords(), 2);
 
@@ -108,7 +107,7 @@ private Q_SLOTS:
         QFile::remove(drives.logPath());
         QDir().mkpath(drives.logPath());
         resumeNext([] { raiseError(ErrDiskFull); });
-        WriteRunLog(w, 61, describe(61));
+        WriteRunLog(levelError, 61, describe(61));
         QCOMPARE(Err().number, 0);
         QVERIFY(QFileInfo(drives.logPath()).isDir());
     }

@@ -94,7 +94,7 @@ private Q_SLOTS:
             files.root = drives.root();
             files.askAhead = ahead;
             CommandRun run;
-            QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Completed));
+            QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Completed));
             QCOMPARE(files.status, 0);
             QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)),
                      (QStringList{u"a.txt=a.txt"_s, u"b.txt=b.txt"_s, u"c.txt=c.txt"_s,
@@ -182,7 +182,7 @@ private Q_SLOTS:
             writeFile(drives.host(u"F:\\S\\Perdido\\lost.txt"_s), "l", t0);
             QDir().mkpath(drives.host(u"D:\\T"_s));
             CommandRun run;
-            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            const RunResult outcome = copyCommand(run.w);
             QCOMPARE(int(outcome.end), int(RunEnd::Reported));
             QCOMPARE(outcome.error, 75);
             // The large copy's own box, then the run's.
@@ -258,7 +258,7 @@ private Q_SLOTS:
             if (!share)
                 QSKIP(qPrintable(why));
             CommandRun run;
-            const CopyOutcome outcome = cmdCopy_Click(run.w);
+            const RunResult outcome = copyCommand(run.w);
             share.reset();
             const QStringList arrived = tree(backing.path() + u"/T/S"_s);
             if (!ignoresCase) {

@@ -315,7 +315,7 @@ private Q_SLOTS:
 
         {
             CommandRun run;
-            QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Completed));
+            QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Completed));
         }
         const std::map<QString, mode_t> expected{{u"secret"_s, 0700},
                                                  {u"open"_s, 0755},
@@ -335,7 +335,7 @@ private Q_SLOTS:
         QDir().mkpath(drives.host(u"D:\\U"_s));
         {
             CommandRun run(u"D:\\U"_s);
-            QCOMPARE(int(cmdCopy_Click(run.w).end), int(RunEnd::Completed));
+            QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Completed));
         }
         const QString u = drives.host(u"D:\\U\\S"_s);
         QCOMPARE(modeOf(u), mode_t(0700));
@@ -364,9 +364,10 @@ private Q_SLOTS:
         std::FILE* err = std::tmpfile();
         const auto closeFiles = qScopeGuard([&] { std::fclose(out), std::fclose(err); });
         {
-            cli::TerminalWindow window(u"F:\\S"_s, u"D:\\"_s + folder, out, err);
+            cli::TerminalWindow window(out, err);
             cli::installTerminalServices(window, [] { return false; });
-            const CopyOutcome outcome = cmdCopy_Click(window);
+            const RunResult outcome =
+                CopyCommand({u"F:\\S"_s, u"D:\\"_s + folder, u"*.*"_s, true}, window);
             window.finish();
             MessageBox::install({});
             ProgressWindow::install({});

@@ -213,6 +213,9 @@ public:
 
 // The application's mouse pointer: 0 default, 11 hourglass. One state, so a
 // pointer set twice is restored by one reset.
+// Mouse pointers.
+constexpr int PointerDefault = 0;
+constexpr int PointerHourglass = 11;
 void setMousePointer(int pointer);
 int mousePointer();
 

@@ -1,5 +1,6 @@
 #include "ui/frm_copy.h"
 #include "engine/copycommand.h"
+#include "engine/jobstate.h"
 #include "engine/reporterror.h"
 #include "platform/diskspace.h"
 #include "platform/drives.h"
@@ -341,19 +342,6 @@ void Frm_Copy::cmdAjuda_Click() {
         MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."), this);
 }
 
-void Frm_Copy::cmdCopy_Click() {
-    if (runInProgress())
-        return;
-    m_copyEnabledAfterRun = ui.cmdCopy->isEnabled();
-    TRAVO1::cmdCopy_Click(*this);
-    ui.cmdCopy->setEnabled(m_copyEnabledAfterRun);
-    // The run's last texts, at once.
-    composeCopying();
-    ui.Lbl_CopyInfo->flush();
-    ui.Lbl_CopyInfo2->flush();
-    m_titleThrottle->flush();
-}
-
 void Frm_Copy::cmdExit_Click() {
     hide();
     endProgram();
@@ -408,93 +396,6 @@ void Frm_Copy::paintEvent(QPaintEvent*) {
         QPainter painter(this);
         painter.drawImage(0, 0, m_background);
     }
-}
-
-// --- window model -----------------------------------------------------------
-
-QString Frm_Copy::txtFrom() const {
-    return ui.txtFrom->text();
-}
-QString Frm_Copy::txtTo() const {
-    return ui.txtTo->text();
-}
-QString Frm_Copy::txtPattern() const {
-    return ui.txtPattern->text();
-}
-int16_t Frm_Copy::chkRecourse() const {
-    return int16_t(ui.chkRecourse->value());
-}
-
-void Frm_Copy::setCmdCopyEnabled(bool enabled) {
-    // A second run must not start inside the first one.
-    if (runInProgress()) {
-        m_copyEnabledAfterRun = enabled;
-        ui.cmdCopy->setEnabled(false);
-        return;
-    }
-    ui.cmdCopy->setEnabled(enabled);
-}
-
-void Frm_Copy::setLabel12Visible(bool visible) {
-    ui.Label12->setVisible(visible);
-}
-void Frm_Copy::setLblHoraIni(const QString& caption) {
-    ui.lblHoraIni->setCaption(caption);
-}
-void Frm_Copy::setLblHoraFin(const QString& caption) {
-    ui.lblHoraFin->setCaption(caption);
-}
-// A text set directly replaces the file's texts; those come first, so that
-// one of them left pending cannot show over it later.
-void Frm_Copy::setLblCopyInfo(const QString& caption) {
-    composeCopying();
-    ui.Lbl_CopyInfo->setCaption(caption);
-}
-QString Frm_Copy::lblCopyInfo() const {
-    if (m_copying.pending)
-        return m_copying.status();
-    return ui.Lbl_CopyInfo->caption();
-}
-void Frm_Copy::repaintLblCopyInfo() {
-    composeCopying();
-    ui.Lbl_CopyInfo->refresh();
-}
-void Frm_Copy::setLblCopyInfo2(const QString& caption) {
-    composeCopying();
-    ui.Lbl_CopyInfo2->setCaption(caption);
-}
-void Frm_Copy::setCaption(const QString& caption) {
-    composeCopying();
-    m_caption = caption;
-    m_titleThrottle->changed();
-}
-QString Frm_Copy::caption() const {
-    if (m_copying.pending)
-        return m_copying.target();
-    return m_caption;
-}
-void Frm_Copy::showCopying(const QString& sourceDir, const QString& destDir,
-                           const std::string& name) {
-    m_copying.set(sourceDir, destDir, name);
-    m_copyingThrottle->changed();
-}
-void Frm_Copy::composeCopying() {
-    if (!m_copying.pending)
-        return;
-    m_copying.pending = false;
-    ui.Lbl_CopyInfo->setCaption(m_copying.status());
-    m_caption = m_copying.target();
-    ui.Lbl_CopyInfo2->setCaption(m_caption);
-    m_titleThrottle->changed();
-}
-void Frm_Copy::setLblCopyInfo1Flood(int16_t percent) {
-    ui.Lbl_CopyInfo1->setFloodPercent(percent);
-}
-void Frm_Copy::setMousePointer(int pointer) {
-    ui::setMousePointer(pointer);
-}
-QObject* Frm_Copy::owner() const {
-    return const_cast<Frm_Copy*>(this);
 }
 
 // --- drawing surface --------------------------------------------------------

@@ -2,8 +2,9 @@
 // The program's working window: the source and destination lists, the
 // options, the three commands and the status lines the copy engine writes.
 
-#include "engine/jobstate.h"
 #include "engine/paintbackground.h"
+#include "engine/runevents.h"
+#include "engine/statustexts.h"
 #include "ui/controls.h"
 
 #include <QImage>
@@ -47,7 +48,7 @@ struct Frm_CopyControls {
     ui::Label* lblHoraFin;
 };
 
-class Frm_Copy : public QWidget, public TRAVO1::WindowModel, public TRAVO1::Surface {
+class Frm_Copy : public QWidget, public TRAVO1::RunObserver, public TRAVO1::Surface {
     Q_OBJECT
 public:
     // `splash`, when given, is made a window owned by this one at load.
@@ -73,25 +74,17 @@ public:
     void Form_KeyPress(int16_t& KeyAscii);
     void Form_Resize();
 
-    // The window model of the copy engine.
-    QString txtFrom() const override;
-    QString txtTo() const override;
-    QString txtPattern() const override;
-    int16_t chkRecourse() const override;
-    void setCmdCopyEnabled(bool enabled) override;
-    void setLabel12Visible(bool visible) override;
-    void setLblHoraIni(const QString& caption) override;
-    void setLblHoraFin(const QString& caption) override;
-    void setLblCopyInfo(const QString& caption) override;
-    QString lblCopyInfo() const override;
-    void repaintLblCopyInfo() override;
-    void setLblCopyInfo2(const QString& caption) override;
-    void setCaption(const QString& caption) override;
-    void setLblCopyInfo1Flood(int16_t percent) override;
-    void setMousePointer(int pointer) override;
-    void showCopying(const QString& sourceDir, const QString& destDir,
-                     const std::string& name) override;
-    QObject* owner() const override;
+    // What a run tells, shown in the window.
+    void runStarted(const QDateTime& at) override;
+    void lockUnavailable(int32_t error) override;
+    void folderMaking(const QString& destination) override;
+    void fileInHand(const QString& sourceDir, const QString& destDir,
+                    const std::string& name) override;
+    void fileVerifying(const QString& destDir, const std::string& name) override;
+    void levelFailed(const platform::RecordedError& error) override;
+    void runEnded(const TRAVO1::RunResult& result) override;
+    void errorReported(const platform::RecordedError& error) override;
+    QObject* boxOwner() const override;
 
     // The drawing surface of the engraved frame: a persistent background.
     void setScaleMode(int mode) override;
@@ -116,6 +109,12 @@ private:
     template <class Handler> void trapped(Handler&& handler);
 
     QPointer<QWidget> m_splash; // unloaded before this window
+    // The run the window's controls ask for.
+    TRAVO1::RunRequest request() const;
+    // "Copiar", which stays disabled while a run is in progress.
+    void setCmdCopyEnabled(bool enabled);
+    void showStatus(const QString& text);
+    void setCaption(const QString& caption);
     // The texts of the file in hand, composed only when they are shown or read:
     // a run passes through far more files than the screen shows.
     void composeCopying();

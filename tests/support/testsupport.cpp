@@ -1,6 +1,8 @@
 #include "testsupport.h"
 #include "volumes.h"
 
+#include "engine/copycommand.h"
+#include "engine/statustexts.h"
 #include "platform/clock.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
@@ -14,11 +16,78 @@
 #include <sys/stat.h>
 
 using namespace platform;
+using namespace TRAVO1;
 
 void RecordingWindow::record(const QString& control, const QString& value) {
+    if (control == u"Lbl_CopyInfo"_s)
+        m_status = value;
     writes.push_back({control, value});
     if (onWrite)
         onWrite(writes.back());
+}
+
+QString RecordingWindow::lblCopyInfo() const {
+    return m_status;
+}
+
+void RecordingWindow::runStarted(const QDateTime& at) {
+    record(u"cmdCopy"_s, u"off"_s);
+    record(u"MousePointer"_s, u"11"_s);
+    record(u"Label12"_s, u"on"_s);
+    record(u"lblHoraIni"_s, startTimeText(at));
+}
+
+void RecordingWindow::lockUnavailable(int32_t error) {
+    record(u"notice"_s, noLockText(error));
+}
+
+void RecordingWindow::folderMaking(const QString& destination) {
+    record(u"Lbl_CopyInfo"_s, folderMakingText(destination));
+    record(u"Refresh"_s, m_status);
+}
+
+void RecordingWindow::fileInHand(const QString& sourceDir, const QString& destDir,
+                                 const std::string& name) {
+    record(u"Lbl_CopyInfo"_s, copyingText(sourceDir, name));
+    record(u"Lbl_CopyInfo2"_s, targetText(destDir, name));
+    record(u"Caption"_s, targetText(destDir, name));
+}
+
+void RecordingWindow::fileVerifying(const QString& destDir, const std::string& name) {
+    record(u"Lbl_CopyInfo"_s, verifyingText(destDir, name));
+}
+
+void RecordingWindow::fileFailed(const QString& path, const RecordedError& error) {
+    failures << u"%1: %2"_s.arg(path).arg(error.number);
+}
+
+void RecordingWindow::levelFailed(const RecordedError& error) {
+    record(u"Lbl_CopyInfo"_s, levelFailedText(error));
+}
+
+void RecordingWindow::runEnded(const RunResult& result) {
+    if (result.end == RunEnd::Refused || result.end == RunEnd::Busy)
+        return;
+    record(u"MousePointer"_s, u"0"_s);
+    if (result.end != RunEnd::Completed)
+        return;
+    record(u"cmdCopy"_s, u"on"_s);
+    record(u"Label12"_s, u"off"_s);
+    record(u"Lbl_CopyInfo2"_s, QString());
+    record(u"lblHoraFin"_s, endTimeText(result.at));
+    record(u"Lbl_CopyInfo"_s, completedText(result.at));
+    record(u"Caption"_s, completedText(result.at));
+    record(u"Flood"_s, u"0"_s);
+}
+
+void RecordingWindow::errorReported(const RecordedError& error) {
+    record(u"Lbl_CopyInfo"_s, reportedText(error.number));
+    record(u"cmdCopy"_s, u"off"_s);
+    record(u"Flood"_s, u"0"_s);
+}
+
+RunResult copyCommand(RecordingWindow& w) {
+    return CopyCommand(w.request(), w);
 }
 
 QString RecordingWindow::last(const QString& control) const {

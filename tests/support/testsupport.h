@@ -2,6 +2,7 @@
 // Doubles and fixtures shared by the tests.
 
 #include "engine/jobstate.h"
+#include "engine/runevents.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
 
@@ -14,8 +15,9 @@
 
 using namespace Qt::StringLiterals;
 
-// The tests' window model: holds the inputs and records every output in order.
-class RecordingWindow : public TRAVO1::WindowModel {
+// The tests' window: holds the inputs of a run and records what its events
+// set, as writes to the window's controls, in order.
+class RecordingWindow : public TRAVO1::RunObserver {
 public:
     QString from, to, pattern = u"*.*"_s;
     int16_t recourse = 1;
@@ -24,32 +26,34 @@ public:
     };
     std::vector<Write> writes;
     std::function<void(const Write&)> onWrite; // acts at a chosen moment, say ESC
+    // The files and folders that failed, "path: number", in order.
+    QStringList failures;
 
+    TRAVO1::RunRequest request() const { return {from, to, pattern, recourse != 0}; }
     QString last(const QString& control) const; // "<none>" when never written
     QStringList all(const QString& control) const;
+    QString lblCopyInfo() const; // the status line as it stands
+    QObject* owner() const { return boxOwner(); }
 
-    QString txtFrom() const override { return from; }
-    QString txtTo() const override { return to; }
-    QString txtPattern() const override { return pattern; }
-    int16_t chkRecourse() const override { return recourse; }
-    void setCmdCopyEnabled(bool e) override { record(u"cmdCopy"_s, e ? u"on"_s : u"off"_s); }
-    void setLabel12Visible(bool v) override { record(u"Label12"_s, v ? u"on"_s : u"off"_s); }
-    void setLblHoraIni(const QString& c) override { record(u"lblHoraIni"_s, c); }
-    void setLblHoraFin(const QString& c) override { record(u"lblHoraFin"_s, c); }
-    void setLblCopyInfo(const QString& c) override { record(u"Lbl_CopyInfo"_s, m_status = c); }
-    QString lblCopyInfo() const override { return m_status; }
-    void repaintLblCopyInfo() override { record(u"Refresh"_s, m_status); }
-    void setLblCopyInfo2(const QString& c) override { record(u"Lbl_CopyInfo2"_s, c); }
-    void setCaption(const QString& c) override { record(u"Caption"_s, c); }
-    void setLblCopyInfo1Flood(int16_t p) override { record(u"Flood"_s, QString::number(p)); }
-    void setMousePointer(int p) override { record(u"MousePointer"_s, QString::number(p)); }
-    void notice(const QString& t) override { record(u"notice"_s, t); }
-    QObject* owner() const override { return reinterpret_cast<QObject*>(0x1); }
+    void runStarted(const QDateTime& at) override;
+    void lockUnavailable(int32_t error) override;
+    void folderMaking(const QString& destination) override;
+    void fileInHand(const QString& sourceDir, const QString& destDir,
+                    const std::string& name) override;
+    void fileVerifying(const QString& destDir, const std::string& name) override;
+    void fileFailed(const QString& path, const platform::RecordedError& error) override;
+    void levelFailed(const platform::RecordedError& error) override;
+    void runEnded(const TRAVO1::RunResult& result) override;
+    void errorReported(const platform::RecordedError& error) override;
+    QObject* boxOwner() const override { return reinterpret_cast<QObject*>(0x1); }
 
 private:
     void record(const QString& control, const QString& value);
     QString m_status;
 };
+
+// The Copy command run from a recording window, as its "Copiar" would.
+TRAVO1::RunResult copyCommand(RecordingWindow& w);
 
 // Records every message box; answers from `answers` in turn, then OK.
 struct BoxRecorder {

@@ -1,0 +1,60 @@
+#include "engine/statustexts.h"
+#include "platform/names.h"
+#include "platform/regional.h"
+#include "platform/runlock.h"
+
+namespace TRAVO1 {
+
+using namespace platform;
+
+QString copyingText(const QString& sourceDir, const std::string& name) {
+    return QStringLiteral("Copiando De: ") + sourceDir + hostText(name);
+}
+
+QString targetText(const QString& destDir, const std::string& name) {
+    return QStringLiteral("Para: ") + destDir + hostText(name);
+}
+
+QString verifyingText(const QString& destDir, const std::string& name) {
+    return QStringLiteral("Verificando ") + destDir + hostText(name);
+}
+
+QString folderMakingText(const QString& destination) {
+    return QStringLiteral("Criando diretório ") + destination;
+}
+
+QString levelFailedText(const RecordedError& error) {
+    return QStringLiteral("Erro: ") + QString::number(error.number) + QStringLiteral(" - ") +
+           error.description;
+}
+
+QString reportedText(int32_t error) {
+    return QStringLiteral("Erro na execução da cópia. ") + QString::number(error);
+}
+
+QString completedText(const QDateTime& at) {
+    return QStringLiteral("Cópia Atualizada - ") + dateText(at);
+}
+
+QString startTimeText(const QDateTime& at) {
+    return QStringLiteral("Horário Inicial:   ") + timeText(at);
+}
+
+QString endTimeText(const QDateTime& at) {
+    return QStringLiteral("Horário Final:     ") + timeText(at);
+}
+
+QString noLockText(int32_t error) {
+    return QStringLiteral("Cópia sem trava: não foi possível criar nem abrir %1 na pasta do "
+                          "programa (%2); nada impede outra cópia desta pasta ao mesmo tempo.")
+        .arg(QLatin1String(RunLock::FileName), describe(error));
+}
+
+void FileInHand::set(const QString& source, const QString& dest, const std::string& hostName) {
+    sourceDir = source; // shared, not copied
+    destDir = dest;
+    name.assign(hostName);
+    pending = true;
+}
+
+} // namespace TRAVO1

@@ -1,0 +1,125 @@
+// How the window starts a run and shows its events: the status line, the
+// target line and the title, the times, "Tecle ESC para parar", "Copiar",
+// the progress panel and the pointer.
+
+#include "engine/copycommand.h"
+#include "engine/statustexts.h"
+#include "ui/frm_copy.h"
+
+using namespace TRAVO1;
+
+void Frm_Copy::cmdCopy_Click() {
+    if (runInProgress())
+        return;
+    m_copyEnabledAfterRun = ui.cmdCopy->isEnabled();
+    CopyCommand(request(), *this);
+    ui.cmdCopy->setEnabled(m_copyEnabledAfterRun);
+    // The run's last texts, at once.
+    composeCopying();
+    ui.Lbl_CopyInfo->flush();
+    ui.Lbl_CopyInfo2->flush();
+    m_titleThrottle->flush();
+}
+
+RunRequest Frm_Copy::request() const {
+    return {ui.txtFrom->text(), ui.txtTo->text(), ui.txtPattern->text(),
+            ui.chkRecourse->value() != 0};
+}
+
+void Frm_Copy::setCmdCopyEnabled(bool enabled) {
+    // A second run must not start inside the first one.
+    if (runInProgress()) {
+        m_copyEnabledAfterRun = enabled;
+        ui.cmdCopy->setEnabled(false);
+        return;
+    }
+    ui.cmdCopy->setEnabled(enabled);
+}
+
+// A text set directly replaces the file's texts; those come first, so that
+// one of them left pending cannot show over it later.
+void Frm_Copy::showStatus(const QString& text) {
+    composeCopying();
+    ui.Lbl_CopyInfo->setCaption(text);
+}
+
+void Frm_Copy::setCaption(const QString& caption) {
+    composeCopying();
+    m_caption = caption;
+    m_titleThrottle->changed();
+}
+
+QString Frm_Copy::caption() const {
+    if (m_copying.pending)
+        return m_copying.target();
+    return m_caption;
+}
+
+void Frm_Copy::composeCopying() {
+    if (!m_copying.pending)
+        return;
+    m_copying.pending = false;
+    ui.Lbl_CopyInfo->setCaption(m_copying.status());
+    m_caption = m_copying.target();
+    ui.Lbl_CopyInfo2->setCaption(m_caption);
+    m_titleThrottle->changed();
+}
+
+void Frm_Copy::runStarted(const QDateTime& at) {
+    setCmdCopyEnabled(false);
+    ui::setMousePointer(ui::PointerHourglass);
+    ui.Label12->setVisible(true);
+    ui.lblHoraIni->setCaption(startTimeText(at));
+}
+
+// Until the run's next text.
+void Frm_Copy::lockUnavailable(int32_t error) {
+    showStatus(noLockText(error));
+    ui.Lbl_CopyInfo->refresh();
+}
+
+void Frm_Copy::folderMaking(const QString& destination) {
+    showStatus(folderMakingText(destination));
+    ui.Lbl_CopyInfo->refresh();
+}
+
+// The screen shows a few a second: the texts are composed then.
+void Frm_Copy::fileInHand(const QString& sourceDir, const QString& destDir,
+                          const std::string& name) {
+    m_copying.set(sourceDir, destDir, name);
+    m_copyingThrottle->changed();
+}
+
+void Frm_Copy::fileVerifying(const QString& destDir, const std::string& name) {
+    showStatus(verifyingText(destDir, name));
+}
+
+void Frm_Copy::levelFailed(const platform::RecordedError& error) {
+    showStatus(levelFailedText(error));
+}
+
+void Frm_Copy::runEnded(const RunResult& result) {
+    if (result.end == RunEnd::Refused || result.end == RunEnd::Busy)
+        return; // nothing began
+    ui::setMousePointer(ui::PointerDefault);
+    if (result.end != RunEnd::Completed)
+        return;
+    setCmdCopyEnabled(true);
+    ui.Label12->setVisible(false);
+    composeCopying();
+    ui.Lbl_CopyInfo2->setCaption(QString());
+    ui.lblHoraFin->setCaption(endTimeText(result.at));
+    ui.Lbl_CopyInfo->setCaption(completedText(result.at));
+    setCaption(completedText(result.at));
+    ui.Lbl_CopyInfo1->setFloodPercent(0);
+}
+
+void Frm_Copy::errorReported(const platform::RecordedError& error) {
+    showStatus(reportedText(error.number));
+    setCmdCopyEnabled(false);
+    ui.Lbl_CopyInfo1->setFloodPercent(0);
+}
+
+QObject* Frm_Copy::boxOwner() const {
+    return const_cast<Frm_Copy*>(this);
+}

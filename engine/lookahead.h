@@ -99,30 +99,46 @@ private:
     bool handOutAllowed() const; // with m_mutex held
     static platform::FileInfo given(const Answer& answer);
 
-    const platform::Directory& m_top;
+    // Who touches what. "main": the thread that runs the level; "workers":
+    // the pool's threads; "lock": m_mutex held.
+    const platform::Directory& m_top; // set once; read by all
+
+    // The staging folders: made by the first worker that copies into a
+    // folder the run made, then read by all workers; under the lock (the
+    // destructor, on main, reads them after the workers are joined).
     enum class Staging { None, Making, Made } m_stagingState = Staging::None;
     std::vector<std::pair<std::string, platform::Directory>> m_staging; // name, folder
     size_t m_copiesBegun = 0;
 
-    // The level in hand; no level while `m_files` is empty.
+    // The level in hand; no level while `m_files` is empty. Written by main
+    // under the lock, only while no question is under way (a level's
+    // destructor waits for them); read by the workers without the lock while
+    // they answer.
     const platform::Directory* m_source = nullptr;
     const platform::Directory* m_destination = nullptr;
     std::vector<const std::string*> m_files;
     bool m_probe = false;
     Level::Copies m_copies;
+
+    // Under the lock, by main and the workers.
     size_t m_handedOut = 0;                        // files whose questions a worker took
     size_t m_taken = 0;                            // files whose answers the level took
-    Answer m_inHand;                               // the copy's answer for the file in hand
-    Copy m_copyInHand;                             // and its copy made ahead
     std::vector<platform::PreparedCopy> m_dropped; // removed by the workers
     bool m_leftoversWanted = false;                // the destination's, by a worker
-    std::atomic<bool> m_ended{false};              // copies under way give up
-    int m_underWay = 0;
-    bool m_ending = false;
-    std::vector<Slot> m_slots; // question i in slot i % window
+    int m_underWay = 0;                            // questions being answered
+    bool m_ending = false;                         // the pool is going
+    // Question i in slot i % window; a worker answers into a slot of its
+    // own, then moves it in.
+    std::vector<Slot> m_slots;
+
+    // Main's alone (moved in from a slot under the lock).
+    Answer m_inHand;   // the copy's answer for the file in hand
+    Copy m_copyInHand; // and its copy made ahead
+
+    std::atomic<bool> m_ended{false}; // set by main: copies under way give up
     std::mutex m_mutex;
     std::condition_variable m_work, m_answered;
-    std::vector<std::thread> m_threads;
+    std::vector<std::thread> m_threads; // main's: started and joined
 };
 
 } // namespace TRAVO1

@@ -133,7 +133,7 @@ RunResult finished(CopyRun& run, int16_t result, RunObserver& events) {
         outcome.end = RunEnd::Reported;
         outcome.error = Err().number;
     } else if (result != False && !run.stopped) {
-        run.flush(); // 57 is raised and reported
+        run.flush(); // ErrDeviceIO is raised and reported
         run.mark->clear();
         outcome.end = RunEnd::Completed;
     } else if (run.stopped || StopFlag == 1) {

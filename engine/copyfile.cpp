@@ -85,7 +85,7 @@ bool copyBySize(const Level& level, const std::string& name, const FileInfo& sou
         return fs.copyFile(level.sourceDir, name, level.destDir, name);
     }
     const ShellCopy shell = CopyFileShell(level.sourceDir, name, level.destDir, name);
-    // 53 only for a source that is gone.
+    // ErrFileNotFound only for a source that is gone.
     if (shell.failure.number != 0 && shell.failure.number != ErrFileNotFound)
         run.failed(shell.failure, level.source, hostText(name));
     run.stopped = run.stopped || shell.cancelled;

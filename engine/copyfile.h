@@ -47,7 +47,7 @@ struct ShellCopy {
 
 // Copies one large file with its own progress window and Cancel button. Its
 // failures are shown in its own message box and never reach the caller's
-// recorded error, which is left as it was. Its failure is 53 only for a
+// recorded error, which is left as it was. Its failure is ErrFileNotFound only for a
 // source that is gone when looked at again.
 ShellCopy CopyFileShell(const platform::Directory& fromDir, const std::string& from,
                         const platform::Directory& toDir, const std::string& to);

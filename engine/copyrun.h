@@ -55,7 +55,7 @@ struct CopyRun {
     // end. Costs a system call only for a volume not met before.
     void wroteTo(const platform::Directory& folder);
     // Puts what the run wrote onto the disks: the top's volume and every
-    // other volume written to. Raises 57 when one cannot confirm it, after
+    // other volume written to. Raises ErrDeviceIO when one cannot confirm it, after
     // trying them all.
     void flush();
 };

@@ -20,9 +20,9 @@ bool stopRequested() {
     return StopFlag == 1;
 }
 
-int16_t stop(CopyRun& run) {
+bool stop(CopyRun& run) {
     run.stopped = true;
-    return False;
+    return false;
 }
 
 QString normalised(const QString& path) {
@@ -58,7 +58,7 @@ class CaseCollisions {
 public:
     explicit CaseCollisions(const Directory& destDir)
         : m_destDir(destDir), m_active(destDir.mayIgnoreCase()) {}
-    // Whether the name collides with one taken before; records 75 when it does.
+    // Whether the name collides with one taken before; records ErrPathFileAccess when it does.
     bool collides(const std::string& hostName) {
         if (!m_active || m_taken.insert(hostText(hostName).toCaseFolded()).second ||
             !m_destDir.ignoresCase())
@@ -188,15 +188,15 @@ Directory destinationFolder(const Level& level, const std::string& name, const Q
     return folder;
 }
 
-int16_t copyLevel(const Level& level, int16_t include, const QString& pattern, CopyRun& run);
+bool copyLevel(const Level& level, bool include, const QString& pattern, CopyRun& run);
 
 // The subdirectories, depth first. After a stop request no folder more is
 // entered, nor made empty: on a share each would keep the operator waiting.
-void subdirectories(const Level& level, const std::vector<std::string>& names, int16_t include,
+void subdirectories(const Level& level, const std::vector<std::string>& names, bool include,
                     const QString& pattern, CaseCollisions& collisions, CopyRun& run) {
     FileSystem& fs = FileSystem::get();
     for (const std::string& name : names) {
-        if (include == 0 || stopRequested())
+        if (!include || stopRequested())
             return;
         clearError(); // the directory-creation path is armed
         const QString text = hostText(name);
@@ -224,7 +224,7 @@ void subdirectories(const Level& level, const std::vector<std::string>& names, i
     }
 }
 
-int16_t copyLevel(const Level& given, int16_t include, const QString& pattern, CopyRun& run) {
+bool copyLevel(const Level& given, bool include, const QString& pattern, CopyRun& run) {
     const Level level{normalised(given.source), normalised(given.dest), given.sourceDir,
                       given.destDir};
     clearError(); // the error path is armed from here
@@ -242,10 +242,10 @@ int16_t copyLevel(const Level& given, int16_t include, const QString& pattern, C
             return stop(run);
         entries = {}; // deep trees keep only the subfolder names of each open level
         subdirectories(level, *names, include, pattern, collisions, run);
-        return True;
+        return true;
     } catch (const Failure&) {
         errorPath(level, run);
-        return False;
+        return false;
     }
 }
 

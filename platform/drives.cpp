@@ -78,7 +78,7 @@ bool under(const std::string& path, const std::string& root) {
 }
 
 // The one entry of `dir` whose name equals `name` but for case: none when
-// there is no such entry, 76 when there are several, since the operator's
+// there is no such entry, ErrPathNotFound when there are several, since the operator's
 // text cannot tell them apart.
 std::optional<std::string> onlyCaseMatch(const std::string& dir, const QString& name) {
     DIR* d = ::opendir(dir.c_str());

@@ -71,16 +71,16 @@ public:
 
     // "X:\A\B" on the host. A component names the entry of exactly that name;
     // failing that, the one entry whose name differs from it only in case
-    // (operators type in any case), and 76 when several do. What is missing
+    // (operators type in any case), and ErrPathNotFound when several do. What is missing
     // stays as typed. "." and ".." are resolved by name and never climb above
-    // the drive root. An unknown drive raises 68; a network path
-    // ("\\server\share") raises 76.
+    // the drive root. An unknown drive raises ErrDeviceUnavailable; a network path
+    // ("\\server\share") raises ErrPathNotFound.
     HostPath resolve(const QString& drivePath) const;
     std::string toHost(const QString& drivePath) const;
 
     // A drive path on a drive whose folder is no longer the mount point of
     // its volume (the stick was pulled out, something else is mounted there)
-    // raises 68: what is there now is not the drive the operator chose.
+    // raises ErrDeviceUnavailable: what is there now is not the drive the operator chose.
     void requireVolume(const QString& drivePath) const;
 
     // The drive of the process's current directory, which a path that begins

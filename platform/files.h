@@ -52,7 +52,7 @@ public:
 
     virtual ~FileSystem() = default;
 
-    // Opens a directory, links not followed below the top: 76 when missing.
+    // Opens a directory, links not followed below the top: ErrPathNotFound when missing.
     virtual Directory openDirectory(const std::string& path);
     virtual Directory openDirectory(const Directory& parent, const std::string& name);
     // Like openDirectory but never raises: the error travels in the result.
@@ -60,7 +60,7 @@ public:
     Directory tryOpenDirectory(const Directory& parent, const std::string& name);
     // The folder of that exact name in `parent`, created when missing (0700,
     // and made()). One that appears meanwhile (another run) is taken as it
-    // is; a file or a link in its place raises 75.
+    // is; a file or a link in its place raises ErrPathFileAccess.
     Directory openOrMakeDirectory(const Directory& parent, const std::string& name);
     // Whether `inner` is `outer` itself or lies anywhere below it, by device
     // and inode and by its place within its file system (from the mount
@@ -77,8 +77,8 @@ public:
 
     // Attribute, length and modification time of an entry; links not followed.
     virtual FileInfo attributes(const Directory& dir, const std::string& name);
-    // Whether the entry can be read: 53 when it is missing, 70 when access
-    // is refused, 75 when it is not a regular file; also what its stat tells.
+    // Whether the entry can be read: ErrFileNotFound when it is missing, ErrPermissionDenied when
+    // access is refused, ErrPathFileAccess when it is not a regular file; also what its stat tells.
     // A file whose permission bits grant reading is taken as readable without
     // opening it.
     virtual FileInfo probe(const Directory& dir, const std::string& name);
@@ -102,7 +102,7 @@ public:
     // ahead, on a pool of workers: where either is remote().
     virtual bool asksAhead(const Directory& source, const Directory& destination);
 
-    // Puts what was written to the directory's volume onto the disk: 57 when
+    // Puts what was written to the directory's volume onto the disk: ErrDeviceIO when
     // the volume cannot confirm it.
     virtual void flush(const Directory& dir);
 
@@ -116,7 +116,7 @@ public:
     // destination, which takes the source's permission bits and modification
     // time and is then renamed over the destination. A source that changed
     // while it was read is copied again, up to three times, and then raises
-    // 75: no copy mixes two versions. On failure or when `progress` answers
+    // ErrPathFileAccess: no copy mixes two versions. On failure or when `progress` answers
     // false, the temporary file is removed and the old destination is left
     // untouched. Returns false when cancelled. Holes of a sparse source stay
     // holes. The first copy into a directory also removes the temporary files
@@ -133,14 +133,14 @@ public:
                                                     const Progress& progress = {},
                                                     const Directory* staging = nullptr);
     // A rename that fails leaves the file not copied, whatever the reason:
-    // 75 when the temporary file is gone (another run's cleaning took it),
-    // 76 when the folder is, otherwise the host error's number; never 53,
+    // ErrPathFileAccess when the temporary file is gone (another run's cleaning took it),
+    // ErrPathNotFound when the folder is, otherwise the host error's number; never ErrFileNotFound,
     // which would pass for a source that vanished.
     void placeCopy(PreparedCopy& copy, const Directory& toDir, const std::string& to);
 
     // Appends to the text file `name` in `folder`, creating it; `header`
     // goes first when the file is empty. A link is not followed and a pipe
-    // not waited on: anything but a regular file raises 75 unwritten.
+    // not waited on: anything but a regular file raises ErrPathFileAccess unwritten.
     virtual void appendText(const Directory& folder, const std::string& name,
                             const QByteArray& header, const QByteArray& text);
 

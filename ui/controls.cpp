@@ -77,7 +77,8 @@ QStringList namesIn(const std::string& hostFolder, bool folders) {
 }
 
 // The drive that a folder path lies on, raising what the operator should see
-// when the drive itself cannot be read: 68 gone, 71 no medium, 70 refused.
+// when the drive itself cannot be read: ErrDeviceUnavailable gone, ErrDiskNotReady no medium,
+// ErrPermissionDenied refused.
 const Drive& readableDrive(const QString& path) {
     const Drive* drive = DriveTable::current().find(path[0]);
     if (!drive)

@@ -55,7 +55,7 @@ public:
     // The current drive as letter, colon and description.
     QString drive() const;
     // Takes the drive letter at the start of any text such as "D:\BACKUP";
-    // a text without one, or a letter that names no drive, raises 68. The
+    // a text without one, or a letter that names no drive, raises ErrDeviceUnavailable. The
     // drive already current raises no change.
     void setDrive(const QString& text);
     // Reads the drive table again.

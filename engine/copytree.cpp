@@ -263,8 +263,9 @@ int16_t CopyTree(const QString& source, const QString& destination,
     if (!run.lookahead && fs.asksAhead(run.source, run.destination))
         run.lookahead = std::make_unique<Lookahead>(run.destination);
     try {
-        return copyLevel({source, destination, run.source, run.destination}, includeSubdirectories,
-                         pattern, run);
+        const bool ended = copyLevel({source, destination, run.source, run.destination},
+                                     includeSubdirectories != 0, pattern, run);
+        return ended ? True : False;
     } catch (const DirectoryCreationFailed&) {
         throw Failure(Err().number);
     }

@@ -108,7 +108,7 @@ int runUnattended(const QString& destination) {
         status = exitStatus(TRAVO1::CopyCommand(request, window));
         window.finish();
         if (status == ExitStopped)
-            window.say(QStringLiteral("Cópia interrompida."));
+            window.say(TRAVO1::stoppedText());
     }
     delete notifier;
     return status;

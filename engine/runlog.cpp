@@ -32,6 +32,32 @@ void WriteRunLog(const QString& result, int32_t errorNumber, const QString& desc
     clearError();
 }
 
+QString LastFailedRun() {
+    const KeepRecordedError kept; // a log that cannot be read tells nothing
+    QString last;
+    resumeNext([&] {
+        FileSystem& fs = FileSystem::get();
+        const QByteArray tail =
+            fs.textTail(fs.openDirectory(DriveTable::current().toHost(programFolder())),
+                        "Log.txt", 64 * 1024);
+        const QStringList lines =
+            fromSystemEncoding(tail).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        if (!lines.isEmpty())
+            last = lines.last();
+    });
+    // RESULTADO, DESTINO, ERROS, DATA.
+    const QStringList fields = last.split(QLatin1Char('\t'));
+    if (fields.size() < 4 || fields[0] == QLatin1String("RESULTADO"))
+        return QString();
+    const QString& result = fields[0];
+    if (result.startsWith(QLatin1String("Cópia Atualizada")) ||
+        (result.startsWith(QLatin1String("Verificação")) && fields[2] == QLatin1String(" 0 ")))
+        return QString();
+    // "07/12/2026 22:30:05" to the minute; a midnight record has no time.
+    const QString when = fields[3].size() > 16 ? fields[3].left(16) : fields[3];
+    return QStringLiteral("Última cópia: ") + when + QStringLiteral(" - ") + result;
+}
+
 void RunLog::levelFailed(const RecordedError& error) {
     m_next.levelFailed(error);
     WriteRunLog(levelFailedText(error), error.number, error.description);

@@ -13,6 +13,12 @@ namespace TRAVO1 {
 void WriteRunLog(const QString& result, int32_t errorNumber = 0,
                  const QString& description = QString());
 
+// The last record of the run log, if it tells of a run that did not end
+// well: "Última cópia: " with its date and time to the minute, and its
+// result ("Erro na execução da cópia. 61"). Empty when the last run
+// completed (and, after it, verified equal), or there is no log to read.
+QString LastFailedRun();
+
 // Passes a run's events on to `next`, and records the outcomes that the run
 // itself meets: a level's error and a completed run. An error reported is
 // recorded by ReportError, which the window's handlers use as well.

@@ -44,6 +44,10 @@ QString endTimeText(const QDateTime& at) {
     return QStringLiteral("Horário Final:     ") + timeText(at);
 }
 
+QString stoppedText() {
+    return QStringLiteral("Cópia interrompida.");
+}
+
 QString noLockText(int32_t error) {
     return QStringLiteral("Cópia sem trava: não foi possível criar nem abrir %1 na pasta do "
                           "programa (%2); nada impede outra cópia desta pasta ao mesmo tempo.")

@@ -26,6 +26,8 @@ QString completedText(const QDateTime& at);
 // "Horário Inicial:   " and "Horário Final:     " with the time.
 QString startTimeText(const QDateTime& at);
 QString endTimeText(const QDateTime& at);
+// "Cópia interrompida.": a run that a stop request cut short.
+QString stoppedText();
 // That the run goes on without the run lock, and why.
 QString noLockText(int32_t error);
 

@@ -141,6 +141,10 @@ public:
     // Appends to the text file `name` in `folder`, creating it; `header`
     // goes first when the file is empty. A link is not followed and a pipe
     // not waited on: anything but a regular file raises ErrPathFileAccess unwritten.
+    // The last `bytes` of the text file `name` in `folder` (all of a shorter
+    // one), read as appendText writes: never through a link or from a pipe;
+    // anything but a regular file raises ErrPathFileAccess.
+    QByteArray textTail(const Directory& folder, const std::string& name, qint64 bytes);
     virtual void appendText(const Directory& folder, const std::string& name,
                             const QByteArray& header, const QByteArray& text);
 

@@ -106,4 +106,8 @@ QByteArray toSystemEncoding(const QString& text) {
     return text.toLocal8Bit();
 }
 
+QString fromSystemEncoding(const QByteArray& bytes) {
+    return QString::fromLocal8Bit(bytes);
+}
+
 } // namespace platform

@@ -22,5 +22,6 @@ QString formatNumber(double value);
 
 // Text for "Log.txt" and other files: the system's 8-bit encoding.
 QByteArray toSystemEncoding(const QString& text);
+QString fromSystemEncoding(const QByteArray& bytes);
 
 } // namespace platform

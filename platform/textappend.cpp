@@ -2,6 +2,7 @@
 #include "platform/fd.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,6 +26,28 @@ void FileSystem::appendText(const Directory& folder, const std::string& name,
     }
     if (::close(f.release()) != 0)
         raiseErrno(errno, Missing::File);
+}
+
+QByteArray FileSystem::textTail(const Directory& folder, const std::string& name,
+                                qint64 bytes) {
+    folder.require();
+    const Fd f{::openat(folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    const struct stat st = regularFile(f);
+    const off_t from = std::max<off_t>(0, st.st_size - bytes);
+    QByteArray tail(qsizetype(st.st_size - from), '\0');
+    qsizetype done = 0;
+    while (done < tail.size()) {
+        const ssize_t n = ::pread(f.fd, tail.data() + done, size_t(tail.size() - done), from + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            raiseErrno(errno, Missing::File);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    tail.truncate(done);
+    return tail;
 }
 
 } // namespace platform

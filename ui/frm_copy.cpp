@@ -2,6 +2,7 @@
 #include "engine/copycommand.h"
 #include "engine/jobstate.h"
 #include "engine/reporterror.h"
+#include "engine/runlog.h"
 #include "platform/diskspace.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
@@ -221,6 +222,8 @@ void Frm_Copy::Form_Load() {
         ui.Drive2->setDrive(folder);
         ui.Dir2->setPath(folder.left(3));
         ShowFreeSpace();
+        // A night's run that failed is seen the morning after.
+        ui.Lbl_CopyInfo->setCaption(TRAVO1::LastFailedRun());
         ui.Dir1->setEnabled(false);
         ui.Drive1->setEnabled(false);
         ui.txtFrom->setText(folder);

@@ -13,7 +13,9 @@ void Frm_Copy::cmdCopy_Click() {
         return;
     m_copyEnabledAfterRun = ui.cmdCopy->isEnabled();
     CopyCommand(request(), *this);
-    ui.cmdCopy->setEnabled(m_copyEnabledAfterRun);
+    // However it ended, the next run may be asked for: a run in progress is
+    // refused anyway, and a disabled button would be a trap.
+    ui.cmdCopy->setEnabled(true);
     // The run's last texts, at once.
     composeCopying();
     ui.Lbl_CopyInfo->flush();
@@ -65,11 +67,16 @@ void Frm_Copy::composeCopying() {
     m_titleThrottle->changed();
 }
 
+// Nothing of an earlier run stays: its status, its end time, its title.
 void Frm_Copy::runStarted(const QDateTime& at) {
     setCmdCopyEnabled(false);
     ui::setMousePointer(ui::PointerHourglass);
     ui.Label12->setVisible(true);
     ui.lblHoraIni->setCaption(startTimeText(at));
+    ui.lblHoraFin->setCaption(QString());
+    showStatus(QString());
+    ui.Lbl_CopyInfo2->setCaption(QString());
+    setCaption(WindowTitle);
 }
 
 // Until the run's next text.
@@ -98,24 +105,37 @@ void Frm_Copy::levelFailed(const platform::RecordedError& error) {
     showStatus(levelFailedText(error));
 }
 
+// Every end shows that nothing runs any more: the pointer, "Tecle ESC para
+// parar" gone, the end time, the free space now, and what the end was, in
+// the status line and the title; never a success that this run did not have.
 void Frm_Copy::runEnded(const RunResult& result) {
     if (result.end == RunEnd::Refused || result.end == RunEnd::Busy)
         return; // nothing began
     ui::setMousePointer(ui::PointerDefault);
-    if (result.end != RunEnd::Completed)
-        return;
-    setCmdCopyEnabled(true);
-    ui.Label12->setVisible(false);
     composeCopying();
+    ui.Label12->setVisible(false);
     ui.Lbl_CopyInfo2->setCaption(QString());
     ui.lblHoraFin->setCaption(endTimeText(result.at));
-    ui.Lbl_CopyInfo->setCaption(completedText(result.at));
-    setCaption(completedText(result.at));
-    ui.Lbl_CopyInfo1->setFloodPercent(0);
+    refreshFreeSpace();
+    switch (result.end) {
+    case RunEnd::Completed:
+        ui.Lbl_CopyInfo->setCaption(completedText(result.at));
+        ui.Lbl_CopyInfo1->setFloodPercent(0);
+        break;
+    case RunEnd::Stopped:
+        ui.Lbl_CopyInfo->setCaption(stoppedText());
+        break;
+    default: // reported next, or a level's error in the status line already
+        break;
+    }
+    setCaption(ui.Lbl_CopyInfo->caption());
 }
 
+// A run's error, or a failing handler's, which leaves "Copiar" disabled
+// until a drive is chosen (a run's end enables it again at once).
 void Frm_Copy::errorReported(const platform::RecordedError& error) {
     showStatus(reportedText(error.number));
+    setCaption(reportedText(error.number));
     setCmdCopyEnabled(false);
     ui.Lbl_CopyInfo1->setFloodPercent(0);
 }

@@ -84,6 +84,11 @@ RunLock lockProgramFolder() {
 
 } // namespace
 
+QString rootRefusal(const QString& to) {
+    return QStringLiteral("Destino dos Arquivos Inválido: ") + to +
+           QStringLiteral("\nSelecione outro local ou um subdiretório para o Destino.\n");
+}
+
 bool StartAllowed(const QString& startFolder) {
     if (!startFolder.startsWith(QLatin1Char('\\')) &&
         !programFolder().startsWith(QLatin1Char('\\')))
@@ -110,9 +115,7 @@ CopyOutcome cmdCopy_Click(WindowModel& w) {
             return {RunEnd::Refused};
         }
         if (to.size() == 3) {
-            refuse(w, QStringLiteral("Destino dos Arquivos Inválido: ") + to +
-                          QStringLiteral("\nSelecione outro local ou um subdiretório para o "
-                                         "Destino.\n"));
+            refuse(w, rootRefusal(to));
             return {RunEnd::Refused};
         }
         if (insideSource(from, to)) {

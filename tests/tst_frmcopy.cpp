@@ -92,6 +92,23 @@ double contrast(const QColor& a, const QColor& b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+// The strongest contrast that a pixel of `area` makes with the area's most
+// common colour, its background: that of its text, where it holds one.
+double inkContrast(const QImage& image, const QRect& area) {
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    QRgb background = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(background))
+            background = it.key();
+    double strongest = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        strongest = std::max(strongest, contrast(QColor(it.key()), QColor(background)));
+    return strongest;
+}
+
 // The operator opens a drive list and takes the entry it stands on.
 void chooseShownDrive(DriveListBox* list) {
     list->showPopup();
@@ -425,6 +442,103 @@ private Q_SLOTS:
         QCOMPARE(mousePointer(), 0);
     }
 
+    void freshStick() {
+        // A stick holds only its root, which is refused: the refusal offers
+        // its folder BACKUP, made on Sim, used as it is where it exists.
+        Window t;
+        t.load();
+        auto& c = t.ui();
+        c.Drive2->setDrive(u"F:"_s);
+        QCOMPARE(c.txtTo->text(), u"F:\\"_s);
+        t.boxes.answers = {IdNo};
+        c.cmdCopy->click();
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        const MessageRequest offer = t.boxes.boxes[0];
+        QCOMPARE(offer.prompt, u"Destino dos Arquivos Inválido: F:\\\nSelecione outro local ou um "
+                               u"subdiretório para o Destino.\n\nCriar a pasta F:\\BACKUP e usá-la "
+                               u"como Destino?\n"_s);
+        QCOMPARE(offer.style, int(MbYesNo | MbQuestion | MbDefaultButton2));
+        QCOMPARE(offer.title, u"Cópia de Arquivo."_s);
+        QCOMPARE(tree(t.drives.host(u"F:\\"_s)), QStringList());
+        QCOMPARE(t.drives.logRecords(), 0);
+
+        t.boxes.answers = {IdYes};
+        c.cmdCopy->click();
+        QCOMPARE(c.txtTo->text(), u"F:\\BACKUP"_s);
+        QCOMPARE(c.Dir2->path(), u"F:\\BACKUP"_s);
+        QCOMPARE(readFile(t.drives.host(u"F:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
+        QCOMPARE(c.Lbl_CopyInfo->caption(), u"Cópia Atualizada - "_s + dateText());
+        QCOMPARE(t.boxes.boxes.size(), size_t(2));
+
+        // Where the folder exists it is offered as it is.
+        c.Drive2->setDrive(u"D:"_s);
+        t.boxes.answers = {IdYes};
+        c.cmdCopy->click();
+        QVERIFY(t.boxes.boxes[2].prompt.endsWith(u"\n\nUsar a pasta D:\\BACKUP como Destino?\n"_s));
+        QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));
+        QCOMPARE(t.drives.logRecords(), 2);
+    }
+
+    void remembersTheLastDestination() {
+        Window t;
+        t.load();
+        t.ui().Drive2->setDrive(u"D:"_s);
+        t.ui().Dir2->setPath(u"D:\\BACKUP"_s);
+        t.ui().cmdCopy->click();
+        QCOMPARE(t.drives.logRecords(), 1);
+        // A refused run leaves what is remembered as it was.
+        t.ui().Dir2->setPath(u"C:\\PROG"_s);
+        t.ui().cmdCopy->click();
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+
+        // The next start is where the last run went, free space included.
+        t.queried.clear();
+        auto& c = t.load().ui;
+        QCOMPARE(c.Dir2->path(), u"D:\\BACKUP"_s);
+        QCOMPARE(c.txtTo->text(), u"D:\\BACKUP"_s);
+        QCOMPARE(c.Drive2->drive().left(2), u"d:"_s);
+        QCOMPARE(t.queried.value(t.queried.size() - 1), u"d:"_s);
+        QCOMPARE(c.Label11->text(), u"Livre: 1,50 MBytes"_s);
+        QCOMPARE(c.txtFrom->text(), u"C:\\PROG"_s);
+        QVERIFY(c.cmdCopy->isEnabled());
+
+        // Gone: the start is as it always was.
+        QVERIFY(QDir(t.drives.host(u"D:\\BACKUP"_s)).removeRecursively());
+        auto& again = t.load().ui;
+        QCOMPARE(again.Dir2->path(), u"C:\\"_s);
+        QCOMPARE(again.Drive2->drive().left(2), u"c:"_s);
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+    }
+
+    void longPaths() {
+        // A path wider than its box or line keeps its drive and its last
+        // name; only what is shown is shortened.
+        Window t;
+        const QString deep =
+            u"C:\\PROG\\UMA-PASTA-COM-UM-NOME-BEM-COMPRIDO-DE-APLICATIVO\\GRANDE"_s;
+        QVERIFY(QDir().mkpath(t.drives.host(deep)));
+        setProgramFolder(deep);
+        QDir::setCurrent(t.drives.host(deep));
+        t.load();
+        auto& c = t.ui();
+        QCOMPARE(c.txtFrom->text(), deep);
+        const QString shown = c.txtFrom->shownText();
+        QVERIFY2(shown.startsWith(u"C:\\"_s) && shown.endsWith(u"\\GRANDE"_s), qPrintable(shown));
+        QVERIFY(c.txtFrom->fontMetrics().horizontalAdvance(shown) < c.txtFrom->width());
+
+        const QString status = u"Copiando De: "_s + deep + u"\\MOVIMENTO-NUMERO-10426.DAT"_s;
+        c.Lbl_CopyInfo->setCaption(status);
+        c.Lbl_CopyInfo->flush();
+        const QString line = c.Lbl_CopyInfo->text();
+        QVERIFY2(line.startsWith(u"Copiando De: C:\\"_s) &&
+                     line.endsWith(u"MOVIMENTO-NUMERO-10426.DAT"_s),
+                 qPrintable(line));
+        QVERIFY(c.Lbl_CopyInfo->fontMetrics().horizontalAdvance(line) <= c.Lbl_CopyInfo->width());
+        QCOMPARE(c.Lbl_CopyInfo->caption(), status);
+        QCOMPARE(c.Lbl_CopyInfo->accessibleName(), status);
+        setProgramFolder(QString());
+    }
+
     void commandLineRunIsAWindowRun() {
         // One case twice, on the host's own drives: a click on "Copiar" in
         // the window, and the program started with --copiar-para, each from
@@ -639,6 +753,46 @@ private Q_SLOTS:
                 box->setStyle(nullptr);
             }
         }
+
+        // The status and time lines read on the face (4.5), and the locked
+        // source lists still show the source (3, as greyed text may), also
+        // on its selected row.
+        c.Lbl_CopyInfo->setCaption(u"Erro na execução da cópia. 61"_s);
+        c.Lbl_CopyInfo2->setCaption(u"Para: D:\\BACKUP\\PROG\\cad.dat"_s);
+        c.lblHoraIni->setCaption(u"Horário Inicial:   22:30:00"_s);
+        c.lblHoraFin->setCaption(u"Horário Final:     22:31:05"_s);
+        for (Label* l : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2})
+            l->flush();
+        for (const QString& name : {u"Windows"_s, u"Fusion"_s}) {
+            const std::unique_ptr<QStyle> style(QStyleFactory::create(name));
+            for (QWidget* w : std::initializer_list<QWidget*>{c.Drive1, c.Dir1})
+                w->setStyle(style.get());
+            const QImage drawn = f.grab().toImage();
+            const auto inForm = [&](QWidget* w, QRect r) {
+                return r.translated(w->mapTo(&f, QPoint()));
+            };
+            for (Label* l : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
+                QVERIFY2(inkContrast(drawn, inForm(l, l->rect())) >= 4.5,
+                         qPrintable(name + u' ' + l->objectName()));
+            QVERIFY2(
+                inkContrast(drawn, inForm(c.Drive1, c.Drive1->rect().adjusted(3, 3, -22, -3))) >= 3,
+                qPrintable(name + u" Drive1"_s));
+            QVERIFY(c.Dir1->currentItem() && c.Dir1->currentItem()->isSelected());
+            for (int row = 0; row < c.Dir1->count(); ++row) {
+                QRect text = c.Dir1->visualItemRect(c.Dir1->item(row))
+                                 .intersected(c.Dir1->viewport()->rect());
+                if (text.height() < 8)
+                    continue;
+                text.setLeft(text.left() +
+                             c.Dir1->item(row)->data(DepthRole).toInt() * 2 *
+                                 c.Dir1->fontMetrics().horizontalAdvance(u' ') +
+                             c.Dir1->iconSize().width() + 6);
+                QVERIFY2(inkContrast(drawn, inForm(c.Dir1->viewport(), text)) >= 3,
+                         qPrintable(name + u" Dir1 "_s + c.Dir1->item(row)->text()));
+            }
+            for (QWidget* w : std::initializer_list<QWidget*>{c.Drive1, c.Dir1})
+                w->setStyle(nullptr);
+        }
     }
 
     void paintBackground() {
@@ -747,6 +901,9 @@ int leaveMidRun(bool close) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // What the window remembers goes to a configuration of the test's own.
+    QTemporaryDir configuration;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configuration.path()));
     QApplication app(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--sair-mid-run") == 0)
         return leaveMidRun(false);

@@ -7,6 +7,8 @@
 #include "platform/events.h"
 #include "platform/messagebox.h"
 #include "platform/regional.h"
+#include "ui/destination.h"
+#include "ui/placement.h"
 #include "ui/programicon.h"
 
 #include <QApplication>
@@ -33,6 +35,16 @@ const QColor FaceColour(197, 196, 198);
 // The text of the disabled source and destination boxes, which the operator
 // reads the paths in: dark enough on their face.
 const QColor DisabledText(64, 64, 64);
+// The locked source lists still show the source: greyed, as locked lists are,
+// yet readable on the list's face and on its selected row.
+const QColor LockedListText(96, 96, 96);
+const QColor LockedListSelection(96, 96, 96);
+// The status and time lines in the palette's highlight where it can be read
+// on the face, else in the classic navy.
+QColor statusColour(const QPalette& palette) {
+    const QColor highlight = palette.color(QPalette::Highlight);
+    return contrastRatio(highlight, FaceColour) >= 4.5 ? highlight : QColor(0, 0, 128);
+}
 
 QFont arial(bool bold) {
     QFont font;
@@ -88,7 +100,7 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     connect(ui.Check1, &CheckBox::clickEvent, this, &Frm_Copy::Check1_Click);
     connect(ui.Check4, &CheckBox::clickEvent, this, &Frm_Copy::Check4_Click);
     connect(ui.cmdAjuda, &QPushButton::clicked, this, &Frm_Copy::cmdAjuda_Click);
-    connect(ui.cmdCopy, &QPushButton::clicked, this, &Frm_Copy::cmdCopy_Click);
+    connect(ui.cmdCopy, &QPushButton::clicked, this, &Frm_Copy::copyPressed);
     connect(ui.cmdExit, &QPushButton::clicked, this, &Frm_Copy::cmdExit_Click);
 
     // Key preview: the window sees every key before the control that has the focus.
@@ -100,7 +112,7 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
 void Frm_Copy::createControls() {
     const QFont bold = arial(true);
     const QFont optionFont = msSansSerifBold();
-    const QColor highlight = palette().color(QPalette::Highlight);
+    const QColor highlight = statusColour(palette());
     auto& c = ui;
 
     // Created in tab order, so Qt's focus chain is the window's tab order.
@@ -177,6 +189,29 @@ void Frm_Copy::createControls() {
     c.Frame1->setAutoFillBackground(true);
     for (QWidget* w : {c.txtFrom, c.txtTo})
         setDisabledForeColor(w, DisabledText);
+    for (QWidget* w : std::initializer_list<QWidget*>{c.Drive1, c.Dir1}) {
+        setDisabledForeColor(w, LockedListText);
+        QPalette p = w->palette();
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, LockedListText);
+        p.setColor(QPalette::Disabled, QPalette::Highlight, LockedListSelection);
+        p.setColor(QPalette::Disabled, QPalette::HighlightedText, Qt::white);
+        w->setPalette(p);
+    }
+    // Paths keep their drive and their file name.
+    for (Label* l : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2})
+        l->setElideMiddle();
+
+    // What a screen reader says of the controls that have no caption of
+    // their own: the label that heads each, source and destination apart.
+    const std::pair<QWidget*, const char*> names[] = {
+        {c.Drive1, "Unidade de origem"},  {c.Dir1, "Pasta de origem"},
+        {c.txtFrom, "Caminho de origem"}, {c.File1, "Arquivos de origem"},
+        {c.Drive2, "Unidade de destino"}, {c.Dir2, "Pasta de destino"},
+        {c.txtTo, "Caminho de destino"},  {c.File2, "Arquivos do destino"},
+        {c.txtPattern, "Novo Diretório"}, {c.Lbl_CopyInfo1, "Progresso"},
+    };
+    for (const auto& [control, name] : names)
+        control->setAccessibleName(QString::fromUtf8(name));
 
     // Start states.
     for (QWidget* w : {static_cast<QWidget*>(c.txtFrom), static_cast<QWidget*>(c.txtTo),
@@ -217,8 +252,17 @@ void Frm_Copy::Form_Load() {
         ui.Drive1->refresh();
         ui.Drive1->setDrive(folder);
         ui.Dir1->setPath(folder);
-        ui.Drive2->setDrive(folder);
-        ui.Dir2->setPath(folder.left(3));
+        // Where the last run went, when it is still there; else the root of
+        // the program's drive.
+        const QString last = rememberedDestination();
+        if (last.isEmpty() || !resumeNext([&] {
+                ui.Drive2->setDrive(last);
+                ui.Dir2->setPath(last);
+            })) {
+            clearError();
+            ui.Drive2->setDrive(folder);
+            ui.Dir2->setPath(folder.left(3));
+        }
         ShowFreeSpace();
         ui.Dir1->setEnabled(false);
         ui.Drive1->setEnabled(false);
@@ -236,12 +280,20 @@ void Frm_Copy::Form_Load() {
 }
 
 void Frm_Copy::centre() {
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + int((float(area.width()) - float(outer.width())) / 2.0f),
-             area.y() + int((float(area.height()) - float(outer.height())) / 2.0f));
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    // The whole window, title bar included, stays on the screen: where it
+    // does not fit (a small screen, a large scale factor) it shrinks.
+    const QRect area = screen->availableGeometry();
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const double scale = fittingScale(QSize(ClientWidth, ClientHeight), frame, area);
+    if (scale != m_scale) {
+        m_scale = scale;
+        m_background = QImage(); // the frame is painted anew at the new size
+        scaleControls(*this, scale);
     }
+    move(centredIn(size().grownBy(frame), area));
 }
 
 void Frm_Copy::ShowFreeSpace() {
@@ -341,6 +393,27 @@ void Frm_Copy::cmdAjuda_Click() {
         MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."), this);
 }
 
+// "Copiar". A drive root is refused as a destination, but a fresh stick has
+// nothing else: the refusal offers its folder BACKUP. The destination of a
+// run is remembered for the next start.
+void Frm_Copy::copyPressed() {
+    if (!runInProgress() && ui.txtTo->text().size() == 3 &&
+        ui.txtFrom->text().compare(ui.txtTo->text(), Qt::CaseInsensitive) != 0) {
+        QString folder;
+        trapped([&] {
+            folder = offerBackupFolder(ui.txtTo->text(), this);
+            if (!folder.isEmpty())
+                ui.Dir2->setPath(folder);
+        });
+        if (folder.isEmpty() || ui.txtTo->text() != folder)
+            return;
+    }
+    const QString to = ui.txtTo->text();
+    cmdCopy_Click();
+    if (DestPath == to)
+        rememberDestination(to);
+}
+
 void Frm_Copy::cmdCopy_Click() {
     if (runInProgress())
         return;
@@ -355,6 +428,8 @@ void Frm_Copy::cmdCopy_Click() {
 }
 
 void Frm_Copy::cmdExit_Click() {
+    if (runInProgress())
+        rememberDestination(DestPath);
     hide();
     endProgram();
 }

@@ -14,6 +14,7 @@
 #include <QProgressDialog>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTest>
 
 using namespace platform;
@@ -135,6 +136,9 @@ private Q_SLOTS:
         all[1].description = u"/media/operador/CÓPIAS DE SEGURANÇA DA LOJA CENTRAL"_s;
         DriveTable::install(DriveTable(all));
         DriveListBox list;
+        // The program's style, whose list is otherwise as wide as the box.
+        const std::unique_ptr<QStyle> windows(QStyleFactory::create(u"Windows"_s));
+        list.setStyle(windows.get());
         list.resize(177, 22);
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
@@ -143,6 +147,7 @@ private Q_SLOTS:
         QVERIFY2(list.view()->viewport()->width() >= entry,
                  qPrintable(u"%1 < %2"_s.arg(list.view()->viewport()->width()).arg(entry)));
         list.hidePopup();
+        list.setStyle(nullptr);
     }
 
     void typeAhead() {

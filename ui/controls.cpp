@@ -100,6 +100,7 @@ void setDisabledForeColor(QWidget* control, const QColor& colour) {
 // --- drive list -------------------------------------------------------------
 
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
+    nameDropDownsByTheirAccessibleName();
     setView(new TypeAheadListView(this));
     m_letter = DriveTable::current().currentDrive();
     refresh();

@@ -8,6 +8,7 @@
 #include "platform/messagebox.h"
 #include "platform/regional.h"
 #include "ui/destination.h"
+#include "ui/frm_copylook.h"
 #include "ui/placement.h"
 #include "ui/programicon.h"
 
@@ -32,19 +33,6 @@ constexpr int RefreshMs = 30;
 // The classic 3-D face, the base colour of the engraved frame: on it both the
 // light and the dark edge of the groove show.
 const QColor FaceColour(197, 196, 198);
-// The text of the disabled source and destination boxes, which the operator
-// reads the paths in: dark enough on their face.
-const QColor DisabledText(64, 64, 64);
-// The locked source lists still show the source: greyed, as locked lists are,
-// yet readable on the list's face and on its selected row.
-const QColor LockedListText(96, 96, 96);
-const QColor LockedListSelection(96, 96, 96);
-// The status and time lines in the palette's highlight where it can be read
-// on the face, else in the classic navy.
-QColor statusColour(const QPalette& palette) {
-    const QColor highlight = palette.color(QPalette::Highlight);
-    return contrastRatio(highlight, FaceColour) >= 4.5 ? highlight : QColor(0, 0, 128);
-}
 
 QFont arial(bool bold) {
     QFont font;
@@ -112,7 +100,6 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
 void Frm_Copy::createControls() {
     const QFont bold = arial(true);
     const QFont optionFont = msSansSerifBold();
-    const QColor highlight = statusColour(palette());
     auto& c = ui;
 
     // Created in tab order, so Qt's focus chain is the window's tab order.
@@ -178,40 +165,12 @@ void Frm_Copy::createControls() {
         w->setFont(optionFont);
         w->setFixedWidth(std::max(w->width(), c.Frame1->width() - w->x() - 4));
     }
-    for (QWidget* w : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
-        setForeColor(w, highlight);
-    setForeColor(c.Label12, QColor(192, 0, 0));
-
     // Access keys of the captions.
     for (Label* l : {c.Label1, c.Label2, c.Label3, c.Label4, c.Label5, c.Label6})
         l->enableAccessKey();
     // The groove of the window's frame stops at the options frame.
     c.Frame1->setAutoFillBackground(true);
-    for (QWidget* w : {c.txtFrom, c.txtTo})
-        setDisabledForeColor(w, DisabledText);
-    for (QWidget* w : std::initializer_list<QWidget*>{c.Drive1, c.Dir1}) {
-        setDisabledForeColor(w, LockedListText);
-        QPalette p = w->palette();
-        p.setColor(QPalette::Disabled, QPalette::ButtonText, LockedListText);
-        p.setColor(QPalette::Disabled, QPalette::Highlight, LockedListSelection);
-        p.setColor(QPalette::Disabled, QPalette::HighlightedText, Qt::white);
-        w->setPalette(p);
-    }
-    // Paths keep their drive and their file name.
-    for (Label* l : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2})
-        l->setElideMiddle();
-
-    // What a screen reader says of the controls that have no caption of
-    // their own: the label that heads each, source and destination apart.
-    const std::pair<QWidget*, const char*> names[] = {
-        {c.Drive1, "Unidade de origem"},  {c.Dir1, "Pasta de origem"},
-        {c.txtFrom, "Caminho de origem"}, {c.File1, "Arquivos de origem"},
-        {c.Drive2, "Unidade de destino"}, {c.Dir2, "Pasta de destino"},
-        {c.txtTo, "Caminho de destino"},  {c.File2, "Arquivos do destino"},
-        {c.txtPattern, "Novo Diretório"}, {c.Lbl_CopyInfo1, "Progresso"},
-    };
-    for (const auto& [control, name] : names)
-        control->setAccessibleName(QString::fromUtf8(name));
+    dressControls(c, FaceColour);
 
     // Start states.
     for (QWidget* w : {static_cast<QWidget*>(c.txtFrom), static_cast<QWidget*>(c.txtTo),

@@ -1,6 +1,8 @@
 #include "ui/listbox.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -77,7 +79,44 @@ private:
     }
 };
 
+// A drop-down box as a screen reader sees it: named by its accessible name,
+// its current entry as its value, and its list as its one child.
+class NamedDropDown : public QAccessibleWidget {
+public:
+    explicit NamedDropDown(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && !box()->accessibleName().isEmpty())
+            return box()->accessibleName();
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
+
+private:
+    QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+// Asked before Qt's own, with the most derived class first.
+QAccessibleInterface* namedDropDown(const QString& className, QObject* object) {
+    if (className == QLatin1String("ui::DriveListBox") && object && object->isWidgetType())
+        return new NamedDropDown(static_cast<QComboBox*>(object));
+    return nullptr;
+}
+
 } // namespace
+
+void nameDropDownsByTheirAccessibleName() {
+    static const bool installed = (QAccessible::installFactory(namedDropDown), true);
+    Q_UNUSED(installed);
+}
 
 void TypeAhead::search(QAbstractItemView& view, const QString& typed) {
     if (typed.isEmpty()) {

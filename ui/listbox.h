@@ -40,6 +40,12 @@ private:
     TypeAhead m_typeAhead;
 };
 
+// Makes a screen reader name a drop-down box of the window by its accessible
+// name, as other controls are named; Qt names one by its current entry
+// ("c: [/]"), so that two such boxes read alike. Its value stays the current
+// entry. Installed once, by the first box created.
+void nameDropDownsByTheirAccessibleName();
+
 // The list a drive box opens, with the same type-ahead.
 class TypeAheadListView : public QListView {
     Q_OBJECT

@@ -94,9 +94,7 @@ bool refused(const RunRequest& request, const RunObserver& events) {
         return true;
     }
     if (to.size() == 3) {
-        refuse(events, QStringLiteral("Destino dos Arquivos Inválido: ") + to +
-                           QStringLiteral("\nSelecione outro local ou um subdiretório para o "
-                                          "Destino.\n"));
+        refuse(events, rootRefusal(to));
         return true;
     }
     if (insideSource(from, to)) {
@@ -147,6 +145,11 @@ RunResult finished(CopyRun& run, int16_t result, RunObserver& events) {
 }
 
 } // namespace
+
+QString rootRefusal(const QString& to) {
+    return QStringLiteral("Destino dos Arquivos Inválido: ") + to +
+           QStringLiteral("\nSelecione outro local ou um subdiretório para o Destino.\n");
+}
 
 bool StartAllowed(const QString& startFolder) {
     if (!startFolder.startsWith(QLatin1Char('\\')) &&

@@ -13,6 +13,9 @@ namespace TRAVO1 {
 // program's folder is.
 RunResult CopyCommand(const RunRequest& request, RunObserver& events);
 
+// The refusal of a drive root ("D:\") as the destination.
+QString rootRefusal(const QString& to);
+
 // The start-up check: a program started from a folder without a drive
 // letter (a network folder addressed by server name), or placed in one,
 // would copy something other than what the operator sees. Shows why and

@@ -37,9 +37,8 @@ QString LastFailedRun() {
     QString last;
     resumeNext([&] {
         FileSystem& fs = FileSystem::get();
-        const QByteArray tail =
-            fs.textTail(fs.openDirectory(DriveTable::current().toHost(programFolder())),
-                        "Log.txt", 64 * 1024);
+        const QByteArray tail = fs.textTail(
+            fs.openDirectory(DriveTable::current().toHost(programFolder())), "Log.txt", 64 * 1024);
         const QStringList lines =
             fromSystemEncoding(tail).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         if (!lines.isEmpty())
@@ -50,8 +49,8 @@ QString LastFailedRun() {
     if (fields.size() < 4 || fields[0] == QLatin1String("RESULTADO"))
         return QString();
     const QString& result = fields[0];
-    if (result.startsWith(QLatin1String("Cópia Atualizada")) ||
-        (result.startsWith(QLatin1String("Verificação")) && fields[2] == QLatin1String(" 0 ")))
+    if (result.startsWith(QStringLiteral("Cópia Atualizada")) ||
+        (result.startsWith(QStringLiteral("Verificação")) && fields[2] == QLatin1String(" 0 ")))
         return QString();
     // "07/12/2026 22:30:05" to the minute; a midnight record has no time.
     const QString when = fields[3].size() > 16 ? fields[3].left(16) : fields[3];

@@ -2,6 +2,7 @@
 #include "platform/errors.h"
 #include "platform/mounttable.h"
 #include "platform/names.h"
+#include "platform/volumelabel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -47,23 +48,6 @@ bool isPseudoFileSystem(const QByteArray& type) {
 bool isNetworkFileSystem(const QByteArray& type) {
     return type == "nfs" || type == "nfs4" || type == "cifs" || type == "smb3" || type == "smbfs" ||
            type == "9p" || type == "fuse.sshfs" || type == "ceph" || type == "glusterfs";
-}
-
-// The volume label of a block device, from /dev/disk/by-label.
-QString labelOf(const QByteArray& source) {
-    const QDir labels(QStringLiteral("/dev/disk/by-label"));
-    const QString device = QFileInfo(QFile::decodeName(source)).canonicalFilePath();
-    if (device.isEmpty())
-        return QString();
-    const auto names = labels.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        if (QFileInfo(labels.filePath(name)).canonicalFilePath() == device) {
-            // udev escapes blanks as \x20
-            QString label = name;
-            return label.replace(QStringLiteral("\\x20"), QStringLiteral(" "));
-        }
-    }
-    return QString();
 }
 
 std::string joined(const std::string& dir, const std::string& name) {
@@ -138,7 +122,7 @@ Mounts mountsIn(const QByteArray& mountinfo) {
         struct stat st {};
         if (::stat(point.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue; // bind mounts of single files (containers) are no volumes
-        QString description = source.startsWith("/dev/") ? labelOf(source) : QString();
+        QString description = volumeLabel(point.toStdString(), source);
         if (description.isEmpty())
             description = QFile::decodeName(point);
         found.volumes.push_back(

@@ -27,7 +27,8 @@ void MessageBox::install(Presenter presenter) {
 }
 
 int MessageBox::defaultAnswer(int style) {
-    if ((style & 0x0f) != MbYesNoCancel)
+    const int buttons = style & 0x0f;
+    if (buttons != MbYesNoCancel && buttons != MbYesNo)
         return IdOk;
     return style & MbDefaultButton2 ? IdNo : IdYes;
 }

@@ -15,6 +15,7 @@ namespace platform {
 enum MessageStyle : int {
     MbOk = 0,
     MbYesNoCancel = 3,
+    MbYesNo = 4,
     MbCritical = 16,
     MbQuestion = 32,
     MbExclamation = 48,

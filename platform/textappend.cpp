@@ -28,8 +28,7 @@ void FileSystem::appendText(const Directory& folder, const std::string& name,
         raiseErrno(errno, Missing::File);
 }
 
-QByteArray FileSystem::textTail(const Directory& folder, const std::string& name,
-                                qint64 bytes) {
+QByteArray FileSystem::textTail(const Directory& folder, const std::string& name, qint64 bytes) {
     folder.require();
     const Fd f{::openat(folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     const struct stat st = regularFile(f);
@@ -37,7 +36,8 @@ QByteArray FileSystem::textTail(const Directory& folder, const std::string& name
     QByteArray tail(qsizetype(st.st_size - from), '\0');
     qsizetype done = 0;
     while (done < tail.size()) {
-        const ssize_t n = ::pread(f.fd, tail.data() + done, size_t(tail.size() - done), from + done);
+        const ssize_t n =
+            ::pread(f.fd, tail.data() + done, size_t(tail.size() - done), from + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QListView>
 #include <QProgressDialog>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTest>
 
 using namespace platform;
@@ -107,6 +109,8 @@ private Q_SLOTS:
         const QChar pen = letter();
         list.setDrive(QString(pen) + u':');
         const QString shown = list.drive();
+        // Described by its label, not by the folder it is mounted on.
+        QCOMPARE(shown, QString(pen.toLower()) + u": [PEN]"_s);
 
         // Pulled out: no longer offered, but still shown while it is the
         // current drive; choosing it fails.
@@ -123,6 +127,79 @@ private Q_SLOTS:
         QCOMPARE(list.drive(), shown);
         list.hidePopup();
         DriveTable::reset();
+    }
+
+    void driveListGivesLongEntriesRoom() {
+        TempDrives drives;
+        DriveTable table = DriveTable::current();
+        std::vector<Drive> all = table.drives();
+        all[1].description = u"/media/operador/CÓPIAS DE SEGURANÇA DA LOJA CENTRAL"_s;
+        DriveTable::install(DriveTable(all));
+        DriveListBox list;
+        // The program's style, whose list is otherwise as wide as the box.
+        const std::unique_ptr<QStyle> windows(QStyleFactory::create(u"Windows"_s));
+        list.setStyle(windows.get());
+        list.resize(177, 22);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.showPopup();
+        const int entry = list.view()->fontMetrics().horizontalAdvance(list.itemText(1));
+        QVERIFY2(list.view()->viewport()->width() >= entry,
+                 qPrintable(u"%1 < %2"_s.arg(list.view()->viewport()->width()).arg(entry)));
+        list.hidePopup();
+        list.setStyle(nullptr);
+    }
+
+    void typeAhead() {
+        // The same letter again moves on to the next entry that starts with
+        // it, however fast it is typed; letters in quick succession look for
+        // a name that starts with all of them.
+        TempDrives drives;
+        for (const QString& name : {u"dados"_s, u"diario"_s, u"DOMINGO"_s, u"extra"_s})
+            QVERIFY(QDir().mkpath(drives.host(u"D:\\BACKUP\\"_s + name)));
+        DirListBox list;
+        list.setPath(u"D:\\BACKUP"_s);
+        list.setFocus();
+        QStringList visited;
+        for (const Qt::Key key : {Qt::Key_D, Qt::Key_D, Qt::Key_D, Qt::Key_D}) {
+            QTest::keyClick(&list, key);
+            visited << list.currentItem()->text();
+        }
+        QCOMPARE(visited, (QStringList{u"dados"_s, u"diario"_s, u"DOMINGO"_s, u"D:\\"_s}));
+        list.keyboardSearch(QString()); // as a pause does
+        QTest::keyClicks(&list, u"dom"_s);
+        QCOMPARE(list.currentItem()->text(), u"DOMINGO"_s);
+        // No name starts with "de": the "e" starts a search of its own.
+        list.keyboardSearch(QString());
+        QTest::keyClicks(&list, u"de"_s);
+        QCOMPARE(list.currentItem()->text(), u"extra"_s);
+
+        // In a drive list each letter names a drive.
+        DriveListBox drive;
+        drive.setFocus();
+        QTest::keyClicks(&drive, u"df"_s);
+        QCOMPARE(drive.drive().left(2), u"f:"_s);
+    }
+
+    void longNamesInLists() {
+        // A long name is shortened inside the list's width: no sideways
+        // scroll bar takes the rows' room.
+        TempDrives drives;
+        const QString name = u"RELATORIOS-MENSAIS-DE-VENDAS-DA-LOJA-CENTRAL-2026"_s;
+        QVERIFY(QDir().mkpath(drives.host(u"D:\\"_s + name)));
+        for (const QString& other : {u"a"_s, u"b"_s, u"c"_s})
+            QVERIFY(QDir().mkpath(drives.host(u"D:\\"_s + name + u"\\"_s + other)));
+        DirListBox list;
+        list.setFixedSize(177, 70); // the window's folder lists
+        list.setPath(u"D:\\"_s + name);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
+        const int rowHeight = list.visualItemRect(list.item(0)).height();
+        QVERIFY2(list.viewport()->height() >= 3 * rowHeight,
+                 qPrintable(u"%1 rows"_s.arg(double(list.viewport()->height()) / rowHeight)));
+        for (int row = 0; row < list.count(); ++row)
+            QVERIFY(list.visualItemRect(list.item(row)).right() < list.viewport()->width());
     }
 
     void dirList() {

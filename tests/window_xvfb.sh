@@ -11,8 +11,15 @@
 #       backup; pulled out, a run into it fails with 68 and nothing lands in
 #       its old folder; plugged in again, it is chosen again and takes the
 #       next backup.
+#   window_xvfb.sh scale <program> <scripts folder>
+#       with QT_SCALE_FACTOR=2 on a 1024 x 768 screen the window, title bar
+#       included, is inside the screen and centred on it.
+#   window_xvfb.sh access <program> <scripts folder>
+#       a screen reader's view (AT-SPI, on a session bus of its own) names
+#       every list and text box, source and destination apart.
 # Skips (77) where a tool is missing, the X server or the window manager
-# cannot start, or a loop volume cannot be mounted. With SHOT=file.png a
+# cannot start, a loop volume cannot be mounted, or the accessibility bus
+# cannot start. With SHOT=file.png a
 # failure saves a screenshot of the display (ImageMagick's import).
 set -eu
 
@@ -71,7 +78,8 @@ open_in_dir2() {
     done
 }
 
-# The outer rectangle of the main window is centred on the 800 x 600 screen.
+# The outer rectangle of the main window is centred on the screen
+# ($screen_w x $screen_h), so wholly on it where it fits.
 centred() {
     info=$(xwininfo -id "$main")
     x=$(echo "$info" | sed -n 's/.*Absolute upper-left X: *//p')
@@ -85,8 +93,13 @@ centred() {
     outer_w=$((w + $1 + $2))
     outer_h=$((h + $3 + $4))
     geometry="${outer_w}x${outer_h}+${outer_x}+${outer_y}"
-    [ $((2 * outer_x + outer_w - 800)) -ge -1 ] && [ $((2 * outer_x + outer_w - 800)) -le 1 ] &&
-        [ $((2 * outer_y + outer_h - 600)) -ge -1 ] && [ $((2 * outer_y + outer_h - 600)) -le 1 ]
+    [ $((2 * outer_x + outer_w - screen_w)) -ge -1 ] && [ $((2 * outer_x + outer_w - screen_w)) -le 1 ] &&
+        [ $((2 * outer_y + outer_h - screen_h)) -ge -1 ] && [ $((2 * outer_y + outer_h - screen_h)) -le 1 ]
+}
+
+inside_screen() {
+    centred && [ "$outer_x" -ge 0 ] && [ "$outer_y" -ge 0 ] &&
+        [ $((outer_x + outer_w)) -le "$screen_w" ] && [ $((outer_y + outer_h)) -le "$screen_h" ]
 }
 
 close_mid_run() {
@@ -149,13 +162,39 @@ drives_come_and_go() {
     wait_until 100 "\"Sair\" não encerrou o programa" ended
 }
 
+# At twice the scale the window is larger than a 1024 x 768 screen: it
+# shrinks to fit, title bar included.
+on_screen_at_scale() {
+    QT_SCALE_FACTOR=2 start_program
+    wait_until 100 "a janela não coube inteira, centrada, na tela de ${screen_w}x$screen_h" \
+        inside_screen
+    echo "com QT_SCALE_FACTOR=2 a janela coube na tela de ${screen_w}x$screen_h: $geometry"
+    kill "$pid"
+}
+
+accessible_names() {
+    cd "$work/DADOS"
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb ./pelivor 2>"$work/stderr" &
+    pid=$!
+    cd - >/dev/null
+    status=0
+    /usr/bin/python3 "$tests/atspi_names.py" || status=$?
+    kill "$pid" 2>/dev/null
+    [ "$status" -eq 0 ] || exit "$status"
+}
+
 if [ "${1:-}" = --inside ]; then
     mode=$2
     work=$3
+    tests=$4
+    screen_w=${5%x*}
+    screen_h=${5#*x}
     pid=""
     case $mode in
     close) close_mid_run ;;
     drives) drives_come_and_go ;;
+    scale) on_screen_at_scale ;;
+    access) accessible_names ;;
     esac
     exit 0
 fi
@@ -170,12 +209,15 @@ for tool in Xvfb xauth xdotool openbox xprop xwininfo; do
     fi
 done
 work=$(mktemp -d)
+# What the program remembers between runs stays with this test.
+export XDG_CONFIG_HOME="$work/config"
 cleanup() {
     mountpoint -q "$work/pen" 2>/dev/null && { umount "$work/pen" || umount -l "$work/pen"; }
     rm -rf "$work"
 }
 trap cleanup EXIT
 sh "$scripts/demo" "$work/DADOS" "$program"
+screen=800x600
 
 case $mode in
 close)
@@ -198,15 +240,28 @@ drives)
     fi
     umount "$work/pen"
     ;;
+scale)
+    screen=1024x768
+    ;;
+access)
+    for tool in dbus-run-session /usr/libexec/at-spi-bus-launcher; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "SKIP: $tool não está instalado (scripts/install-deps o instala)"
+            exit 77
+        fi
+    done
+    # The session bus of this test alone, on which the accessibility bus starts.
+    session="dbus-run-session --"
+    ;;
 *)
-    echo "uso: window_xvfb.sh close|drives <programa> <pasta scripts>"
+    echo "uso: window_xvfb.sh close|drives|scale|access <programa> <pasta scripts>"
     exit 2
     ;;
 esac
 
 status=0
-sh "$scripts/with-xvfb" --wm sh "$(realpath "$0")" --inside "$mode" "$work" >"$work/out" 2>&1 ||
-    status=$?
+sh "$scripts/with-xvfb" --wm --screen "$screen" ${session:-} sh "$(realpath "$0")" --inside "$mode" \
+    "$work" "$(dirname "$(realpath "$0")")" "$screen" >"$work/out" 2>&1 || status=$?
 [ "$status" -eq 77 ] && printf 'SKIP: '
 cat "$work/out"
 exit "$status"

@@ -9,10 +9,12 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QPainter>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QStyle>
-#include <QStyledItemDelegate>
+#include <QStyleOptionFrame>
 #include <algorithm>
+#include <cmath>
 #include <sys/stat.h>
 
 namespace ui {
@@ -22,29 +24,6 @@ using namespace platform;
 namespace {
 
 constexpr int PathRole = Qt::UserRole;
-constexpr int DepthRole = Qt::UserRole + 1;
-
-// Draws each folder of a directory list indented by its depth, so the
-// entries' texts are the bare names that typing a letter looks for.
-class IndentDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        QStyleOptionViewItem indented(option);
-        indented.rect.setLeft(option.rect.left() + indent(option, index));
-        QStyledItemDelegate::paint(painter, indented, index);
-    }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);
-    }
-
-private:
-    // Two blanks of the list's font per level.
-    static int indent(const QStyleOptionViewItem& option, const QModelIndex& index) {
-        return index.data(DepthRole).toInt() * 2 * option.fontMetrics.horizontalAdvance(u' ');
-    }
-};
 
 bool namesDrive(const QString& text) {
     return text.size() >= 2 && text[1] == QLatin1Char(':') && text[0].isLetter();
@@ -93,6 +72,18 @@ const Drive& readableDrive(const QString& path) {
 
 } // namespace
 
+double contrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 void setForeColor(QWidget* control, const QColor& colour) {
     QPalette p = control->palette();
     p.setColor(QPalette::WindowText, colour);
@@ -110,6 +101,8 @@ void setDisabledForeColor(QWidget* control, const QColor& colour) {
 // --- drive list -------------------------------------------------------------
 
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
+    nameDropDownsByTheirAccessibleName();
+    setView(new TypeAheadListView(this));
     m_letter = DriveTable::current().currentDrive();
     refresh();
     connect(this, &QComboBox::activated, this, &DriveListBox::choose);
@@ -138,6 +131,14 @@ void DriveListBox::refresh() {
 
 void DriveListBox::showPopup() {
     refresh();
+    // A long description gets room: the opened list is as wide as its widest
+    // entry, within the screen.
+    QAbstractItemView* list = view();
+    int widest = list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                 style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    if (const QScreen* screen = this->screen())
+        widest = std::min(widest, screen->availableGeometry().width());
+    list->setMinimumWidth(std::max(width(), widest));
     QComboBox::showPopup();
 }
 
@@ -180,7 +181,7 @@ void DriveListBox::choose(int index) {
 
 // --- directory list ---------------------------------------------------------
 
-DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
+DirListBox::DirListBox(QWidget* parent) : ListBox(parent) {
     m_path = currentDirectory();
     // A current directory without a drive letter (a network folder) is shown
     // as it stands; the window that owns the list decides what that means.
@@ -188,7 +189,6 @@ DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
     if (m_path.startsWith(QLatin1Char('\\')) || !resumeNext([&] { setPath(m_path); }))
         addItem(m_path);
     setIconSize(QSize(16, 16));
-    setItemDelegate(new IndentDelegate(this));
     connect(this, &QListWidget::itemActivated, this, &DirListBox::open);
 }
 
@@ -250,7 +250,7 @@ void DirListBox::open(QListWidgetItem* item) {
 
 // --- file list --------------------------------------------------------------
 
-FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {}
+FileListBox::FileListBox(QWidget* parent) : ListBox(parent) {}
 
 void FileListBox::setPath(const QString& path) {
     const QStringList names = namesIn(DriveTable::current().toHost(path), false);
@@ -290,7 +290,22 @@ void Label::setCaption(const QString& caption) {
     if (m_throttle)
         m_throttle->changed();
     else
+        display(caption);
+}
+
+void Label::setElideMiddle() {
+    m_elide = true;
+    display(m_caption);
+}
+
+void Label::display(const QString& caption) {
+    if (!m_elide) {
         QLabel::setText(caption);
+        return;
+    }
+    // The start and the end of a path say most: the drive and the file.
+    QLabel::setText(fontMetrics().elidedText(caption, Qt::ElideMiddle, contentsRect().width()));
+    setAccessibleName(caption);
 }
 
 void Label::refresh() {
@@ -299,7 +314,7 @@ void Label::refresh() {
 }
 
 void Label::setLive(int intervalMs) {
-    m_throttle = new Throttle([this] { QLabel::setText(m_caption); }, intervalMs, this);
+    m_throttle = new Throttle([this] { display(m_caption); }, intervalMs, this);
 }
 
 void Label::flush() {
@@ -333,6 +348,34 @@ void Throttle::flush() {
     m_timer.stop();
     m_show();
     m_shown.start();
+}
+
+QString TextBox::shownText() const {
+    if (hasFocus())
+        return text();
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    const int room =
+        style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).width() - 2 * TextMargin;
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
+}
+
+void TextBox::paintEvent(QPaintEvent* event) {
+    const QString shown = shownText();
+    if (shown == text()) {
+        QLineEdit::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+    const QRect room = style()
+                           ->subElementRect(QStyle::SE_LineEditContents, &panel, this)
+                           .adjusted(TextMargin, 0, -TextMargin, 0);
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, shown);
 }
 
 void CommandButton::keyPressEvent(QKeyEvent* event) {

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <functional>
 
+#include "ui/listbox.h"
+
 namespace ui {
 
 // Geometry is given in twips; the screen has 15 twips to the pixel.
@@ -29,15 +31,21 @@ inline QRect twipsRect(int left, int top, int width, int height) {
 }
 
 // Creates a control on a window, named and placed. Its size is fixed, so a
-// new text causes no layout work.
+// new text causes no layout work; a window that shrinks to fit a small
+// screen scales it (scaleControls).
 template <class Control, class... Args>
 Control* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
     auto* control = new Control(std::forward<Args>(args)..., parent);
     control->setObjectName(QLatin1String(name));
     control->setGeometry(geometry);
     control->setFixedSize(geometry.size());
+    control->setProperty("pelivorPlaced", true);
     return control;
 }
+
+// The contrast of two colours, from 1 to 21, as accessibility guidelines
+// measure it: 4.5 for text, 3 for large text and marks.
+double contrastRatio(const QColor& a, const QColor& b);
 
 // A control's text colour.
 void setForeColor(QWidget* control, const QColor& colour);
@@ -60,6 +68,8 @@ public:
     void setDrive(const QString& text);
     // Reads the drive table again.
     void refresh();
+    // Reads the drive table again and opens the list, wide enough for its
+    // longest entry.
     void showPopup() override;
 
 Q_SIGNALS:
@@ -77,7 +87,7 @@ private:
 // current one, each indented a step more, above the current one's subfolders.
 // Double-click or Enter opens a folder; typing a letter moves to the next
 // folder whose name starts with it.
-class DirListBox : public QListWidget {
+class DirListBox : public ListBox {
     Q_OBJECT
 public:
     explicit DirListBox(QWidget* parent = nullptr);
@@ -100,7 +110,7 @@ private:
 };
 
 // The file list: the files of a folder, hidden and system entries left out.
-class FileListBox : public QListWidget {
+class FileListBox : public ListBox {
     Q_OBJECT
 public:
     explicit FileListBox(QWidget* parent = nullptr);
@@ -145,19 +155,36 @@ public:
     // and shown at most every `intervalMs`.
     void setLive(int intervalMs);
     void flush();
+    // For a line that shows paths: a caption wider than the label loses
+    // characters in its middle rather than its end, so the file name stays;
+    // the label's accessible name keeps the whole caption.
+    void setElideMiddle();
 
 protected:
     bool event(QEvent* event) override;
 
 private:
+    void display(const QString& caption);
     QString m_caption; // with its "&" access-key marks
     Throttle* m_throttle = nullptr;
+    bool m_elide = false;
 };
 
+// A text box. A text wider than the box is shown, while the box does not
+// have the focus, with characters left out of its middle: a path keeps its
+// drive and its last name. The text itself stays whole.
 class TextBox : public QLineEdit {
     Q_OBJECT
 public:
     using QLineEdit::QLineEdit;
+    // The text as the box shows it now.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    static constexpr int TextMargin = 2; // the line edit's own, left and right
 };
 
 // A check box valued 0 or 1. `clickEvent` follows every real change of value,

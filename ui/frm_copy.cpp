@@ -8,7 +8,11 @@
 #include "platform/errors.h"
 #include "platform/events.h"
 #include "platform/messagebox.h"
+#include "platform/mountwatch.h"
 #include "platform/regional.h"
+#include "ui/destination.h"
+#include "ui/frm_copylook.h"
+#include "ui/placement.h"
 #include "ui/programicon.h"
 
 #include <QApplication>
@@ -32,9 +36,6 @@ constexpr int RefreshMs = 30;
 // The classic 3-D face, the base colour of the engraved frame: on it both the
 // light and the dark edge of the groove show.
 const QColor FaceColour(197, 196, 198);
-// The text of the disabled source and destination boxes, which the operator
-// reads the paths in: dark enough on their face.
-const QColor DisabledText(64, 64, 64);
 
 QFont arial(bool bold) {
     QFont font;
@@ -55,7 +56,7 @@ QFont msSansSerifBold() {
 
 Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     setObjectName(QStringLiteral("Frm_Copy"));
-    setWindowTitle(QStringLiteral("Cópias de Segurança"));
+    setWindowTitle(ownTitle());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -90,8 +91,10 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
     connect(ui.Check1, &CheckBox::clickEvent, this, &Frm_Copy::Check1_Click);
     connect(ui.Check4, &CheckBox::clickEvent, this, &Frm_Copy::Check4_Click);
     connect(ui.cmdAjuda, &QPushButton::clicked, this, &Frm_Copy::cmdAjuda_Click);
-    connect(ui.cmdCopy, &QPushButton::clicked, this, &Frm_Copy::cmdCopy_Click);
+    connect(ui.cmdCopy, &QPushButton::clicked, this, &Frm_Copy::copyPressed);
     connect(ui.cmdExit, &QPushButton::clicked, this, &Frm_Copy::cmdExit_Click);
+    // A stick pulled out takes its free space with it.
+    onMountsChanged(this, [this] { refreshFreeSpace(); });
 
     // Key preview: the window sees every key before the control that has the focus.
     installEventFilter(this);
@@ -102,7 +105,6 @@ Frm_Copy::Frm_Copy(QWidget* splash) : m_splash(splash) {
 void Frm_Copy::createControls() {
     const QFont bold = arial(true);
     const QFont optionFont = msSansSerifBold();
-    const QColor highlight = palette().color(QPalette::Highlight);
     auto& c = ui;
 
     // Created in tab order, so Qt's focus chain is the window's tab order.
@@ -168,17 +170,12 @@ void Frm_Copy::createControls() {
         w->setFont(optionFont);
         w->setFixedWidth(std::max(w->width(), c.Frame1->width() - w->x() - 4));
     }
-    for (QWidget* w : {c.Lbl_CopyInfo, c.Lbl_CopyInfo2, c.lblHoraIni, c.lblHoraFin})
-        setForeColor(w, highlight);
-    setForeColor(c.Label12, QColor(192, 0, 0));
-
     // Access keys of the captions.
     for (Label* l : {c.Label1, c.Label2, c.Label3, c.Label4, c.Label5, c.Label6})
         l->enableAccessKey();
     // The groove of the window's frame stops at the options frame.
     c.Frame1->setAutoFillBackground(true);
-    for (QWidget* w : {c.txtFrom, c.txtTo})
-        setDisabledForeColor(w, DisabledText);
+    dressControls(c, FaceColour);
 
     // Start states.
     for (QWidget* w : {static_cast<QWidget*>(c.txtFrom), static_cast<QWidget*>(c.txtTo),
@@ -219,8 +216,17 @@ void Frm_Copy::Form_Load() {
         ui.Drive1->refresh();
         ui.Drive1->setDrive(folder);
         ui.Dir1->setPath(folder);
-        ui.Drive2->setDrive(folder);
-        ui.Dir2->setPath(folder.left(3));
+        // Where the last run went, when it is still there; else the root of
+        // the program's drive.
+        const QString last = rememberedDestination();
+        if (last.isEmpty() || !resumeNext([&] {
+                ui.Drive2->setDrive(last);
+                ui.Dir2->setPath(last);
+            })) {
+            clearError();
+            ui.Drive2->setDrive(folder);
+            ui.Dir2->setPath(folder.left(3));
+        }
         ShowFreeSpace();
         // A night's run that failed is seen the morning after.
         ui.Lbl_CopyInfo->setCaption(TRAVO1::LastFailedRun());
@@ -240,12 +246,31 @@ void Frm_Copy::Form_Load() {
 }
 
 void Frm_Copy::centre() {
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + int((float(area.width()) - float(outer.width())) / 2.0f),
-             area.y() + int((float(area.height()) - float(outer.height())) / 2.0f));
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    // The whole window, title bar included, stays on the screen: where it
+    // does not fit (a small screen, a large scale factor) it shrinks.
+    const QRect area = screen->availableGeometry();
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const double scale = fittingScale(QSize(ClientWidth, ClientHeight), frame, area);
+    if (scale != m_scale) {
+        m_scale = scale;
+        m_background = QImage(); // the frame is painted anew at the new size
+        scaleControls(*this, scale);
     }
+    move(centredIn(size().grownBy(frame), area));
+}
+
+QString Frm_Copy::ownTitle() {
+    return QStringLiteral("Cópias de Segurança");
+}
+
+// Where the chosen drive has gone, nothing is known of its space.
+void Frm_Copy::refreshFreeSpace() {
+    const KeepRecordedError kept;
+    if (!resumeNext([this] { ShowFreeSpace(); }))
+        ui.Label11->setCaption(QString());
 }
 
 void Frm_Copy::ShowFreeSpace() {
@@ -281,7 +306,17 @@ void Frm_Copy::Dir1_Change() {
 void Frm_Copy::Drive2_Change() {
     trapped([this] {
         setCmdCopyEnabled(true);
-        ui.Dir2->setPath(ui.Drive2->drive());
+        // The drive already shown keeps the folder chosen on it, while that
+        // is there; any other drive shows its current folder.
+        const QString drive = ui.Drive2->drive();
+        const QString chosen = ui.Dir2->path();
+        bool kept = false;
+        if (chosen.startsWith(drive.left(2), Qt::CaseInsensitive)) {
+            const KeepRecordedError gone; // a folder gone is no error: the drive's is shown
+            kept = resumeNext([&] { ui.Dir2->setPath(chosen); });
+        }
+        if (!kept)
+            ui.Dir2->setPath(drive);
         ShowFreeSpace();
     });
 }
@@ -343,6 +378,23 @@ void Frm_Copy::cmdAjuda_Click() {
                            "corretos.") +
             crlf + blank + blank,
         MbOk | MbExclamation, QStringLiteral("Cópia de Arquivo."), this);
+}
+
+// "Copiar". A drive root is refused as a destination, but a fresh stick has
+// nothing else: the refusal offers its folder BACKUP.
+void Frm_Copy::copyPressed() {
+    if (!runInProgress() && ui.txtTo->text().size() == 3 &&
+        ui.txtFrom->text().compare(ui.txtTo->text(), Qt::CaseInsensitive) != 0) {
+        QString folder;
+        trapped([&] {
+            folder = offerBackupFolder(ui.txtTo->text(), this);
+            if (!folder.isEmpty())
+                ui.Dir2->setPath(folder);
+        });
+        if (folder.isEmpty() || ui.txtTo->text() != folder)
+            return;
+    }
+    cmdCopy_Click();
 }
 
 void Frm_Copy::cmdExit_Click() {

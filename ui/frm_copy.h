@@ -70,6 +70,9 @@ public:
     void Check4_Click();
     void cmdAjuda_Click();
     void cmdCopy_Click();
+    // "Copiar" pressed: offers a folder for a drive root, runs the Copy
+    // command and remembers where it went.
+    void copyPressed();
     [[noreturn]] void cmdExit_Click();
     void Form_KeyPress(int16_t& KeyAscii);
     void Form_Resize();
@@ -104,11 +107,16 @@ protected:
 
 private:
     void createControls();
-    // Centred on the screen by the window's outer size.
+    // Centred on the screen by the window's outer size, within the screen's
+    // free area, and shrunk to fit it where it is smaller.
     void centre();
     template <class Handler> void trapped(Handler&& handler);
 
     QPointer<QWidget> m_splash; // unloaded before this window
+    // The window's own title, which a run's start brings back.
+    static QString ownTitle();
+    // The free space of the destination drive now; none for one gone.
+    void refreshFreeSpace();
     // The run the window's controls ask for.
     TRAVO1::RunRequest request() const;
     // "Copiar", which stays disabled while a run is in progress.
@@ -130,4 +138,5 @@ private:
     // ask of it meanwhile takes effect when the run ends.
     bool m_copyEnabledAfterRun = false;
     bool m_centreWhenFramed = false;
+    double m_scale = 1;
 };

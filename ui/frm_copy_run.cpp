@@ -3,7 +3,9 @@
 // the progress panel and the pointer.
 
 #include "engine/copycommand.h"
+#include "engine/jobstate.h"
 #include "engine/statustexts.h"
+#include "ui/destination.h"
 #include "ui/frm_copy.h"
 
 using namespace TRAVO1;
@@ -76,7 +78,9 @@ void Frm_Copy::runStarted(const QDateTime& at) {
     ui.lblHoraFin->setCaption(QString());
     showStatus(QString());
     ui.Lbl_CopyInfo2->setCaption(QString());
-    setCaption(WindowTitle);
+    setCaption(ownTitle());
+    // The next start begins where this run goes.
+    ui::rememberDestination(DestPath);
 }
 
 // Until the run's next text.

@@ -51,7 +51,7 @@ bool succeeds(const QString& program, const QStringList& args, QString* error) {
     p.start(program, args);
     const bool ok =
         p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (error)
+    if (error && !ok)
         *error = program + u": "_s +
                  (p.error() == QProcess::FailedToStart
                       ? u"not installed"_s

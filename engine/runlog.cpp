@@ -9,6 +9,11 @@ namespace TRAVO1 {
 using namespace platform;
 
 void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description) {
+    appendRunLog(w.lblCopyInfo(), DestPath, errorNumber, description);
+}
+
+void appendRunLog(const QString& result, const QString& destination, int32_t errorNumber,
+                  const QString& description) {
     clearError();
     try {
         const QString crlf = QStringLiteral("\r\n");
@@ -17,7 +22,7 @@ void WriteRunLog(WindowModel& w, int32_t errorNumber, const QString& description
         const QString header = QStringLiteral("RESULTADO\tDESTINO\tERROS\tDATA\t") + date + crlf;
         const QString errors = (errorNumber >= 0 ? QStringLiteral(" ") : QString()) +
                                QString::number(errorNumber) + QLatin1Char(' ') + description;
-        const QString record = w.lblCopyInfo() + tab + DestPath + tab + errors + tab + date + crlf;
+        const QString record = result + tab + destination + tab + errors + tab + date + crlf;
         const std::string path =
             DriveTable::current().toHost(programFolder() + QStringLiteral("\\Log.txt"));
         FileSystem::get().appendText(path, toSystemEncoding(header), toSystemEncoding(record));

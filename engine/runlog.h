@@ -11,4 +11,9 @@ namespace TRAVO1 {
 // so that a log that cannot be written changes nothing else in a run.
 void WriteRunLog(WindowModel& w, int32_t errorNumber = 0, const QString& description = QString());
 
+// The same record from its fields: `result` as RESULTADO, `destination` as
+// DESTINO.
+void appendRunLog(const QString& result, const QString& destination, int32_t errorNumber = 0,
+                  const QString& description = QString());
+
 } // namespace TRAVO1

@@ -3,6 +3,7 @@
 #include "engine/copycommand.h"
 #include "platform/drives.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
@@ -27,14 +28,18 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
+} // namespace
+
 bool stopSignalled() {
     return signalled != 0;
 }
 
-void catchStopSignals(QSocketNotifier*& notifier) {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+void catchStopSignals() {
+    static QSocketNotifier* notifier = nullptr; // one for every run of the process
+    if (notifier || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
+    notifier =
+        new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
@@ -48,6 +53,8 @@ void catchStopSignals(QSocketNotifier*& notifier) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+namespace {
 
 int exitStatus(const TRAVO1::CopyOutcome& outcome) {
     using TRAVO1::RunEnd;
@@ -91,8 +98,7 @@ QString destinationText(const QString& argument) {
 }
 
 int runUnattended(const QString& destination) {
-    QSocketNotifier* notifier = nullptr;
-    catchStopSignals(notifier);
+    catchStopSignals();
     TerminalWindow window(programFolder(), destination, stdout, stderr);
     installTerminalServices(window, stopSignalled);
 
@@ -103,7 +109,6 @@ int runUnattended(const QString& destination) {
         if (status == ExitStopped)
             std::puts("Cópia interrompida.");
     }
-    delete notifier;
     return status;
 }
 

@@ -125,9 +125,9 @@ for mib in 256 1024; do
     pelivor --copiar-para "$work/D"
     (cd "$P" && exec env -u DISPLAY ./pelivor --verificar "$work/D") >"$work/out" 2>"$work/err" &
     pid=$!
-    # Begun once it holds the folder's lock.
+    # In the middle once it has the large file open.
     for _ in $(seq 1000); do
-        flock -n "$P/.pelivor.lock" true || break
+        ! ls -l "/proc/$pid/fd" 2>/dev/null | grep -q grande.bin || break
         sleep 0.005
     done
     kill -TERM "$pid" 2>/dev/null || true

@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "cli/places.h"
 #include "cli/unattended.h"
 #include "platform/drives.h"
 #include "platform/printable.h"
@@ -29,14 +30,25 @@ const char* const HelpText =
     "                 copia sem janela para DESTINO, uma pasta com letra de\n"
     "                 unidade ('E:\\BACKUP') ou do sistema ('/mnt/nas/backup', ou\n"
     "                 relativa à pasta atual), e sai; os textos da janela vão\n"
-    "                 para o terminal\n"
+    "                 para o terminal. Dado duas vezes, copia para um e depois\n"
+    "                 para o outro\n"
+    "  --verificar DESTINO\n"
+    "                 compara, byte a byte, a pasta com a sua cópia em DESTINO e\n"
+    "                 mostra cada arquivo diferente, ausente ou não lido\n"
+    "  --copiar-para DESTINO --verificar\n"
+    "                 verifica a cópia logo depois dela, se ela terminou\n"
+    "  --rodizio      copia (ou verifica) na pasta do dia da semana abaixo de\n"
+    "                 DESTINO: Segunda, Terça, ..., Domingo\n"
     "  --unidades     mostra as letras de unidade e as pastas que elas nomeiam\n"
     "  -h, --help     mostra esta ajuda e sai\n"
     "  -v, --version  mostra a versão e sai\n"
     "\n"
     "Saída de --copiar-para: 0 cópia atualizada; o número do erro informado\n"
     "(61 disco cheio, 70 permissão negada, ...); 3 cópia recusada; 4 cópia\n"
-    "interrompida (SIGINT, SIGTERM); 5 outra cópia desta pasta em andamento.\n";
+    "interrompida (SIGINT, SIGTERM); 5 outra cópia desta pasta em andamento.\n"
+    "Saída de --verificar: 0 todos os arquivos iguais; 1 algum diferente,\n"
+    "ausente ou não lido; 76 destino inexistente; 68 destino que sumiu; 3, 4 e\n"
+    "5 como na cópia. Com dois destinos, a saída do primeiro que falhou.\n";
 
 int refuse(const QString& what) {
     std::fprintf(stderr, "pelivor: %s (veja pelivor --help)\n",
@@ -91,19 +103,35 @@ void holdMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         {type, context.file, context.line, context.function, context.category, text});
 }
 
-int copyWithoutWindow(const QString& argument) {
-    if (argument.isEmpty())
-        return refuse(QStringLiteral("falta o DESTINO"));
-    const QString destination = cli::destinationText(argument);
-    if (destination.isEmpty())
-        return refuse(QStringLiteral("destino sem letra de unidade: %1").arg(argument));
+// The places as drive texts; a refusal's status when one has none.
+std::optional<int> driveTexts(const QStringList& arguments, QStringList& texts) {
+    for (const QString& argument : arguments) {
+        if (argument.isEmpty())
+            return refuse(QStringLiteral("falta o DESTINO"));
+        const QString destination = cli::destinationText(argument);
+        if (destination.isEmpty())
+            return refuse(QStringLiteral("destino sem letra de unidade: %1").arg(argument));
+        texts << destination;
+    }
+    return std::nullopt;
+}
+
+int withoutWindow(const QStringList& copies, const QStringList& verifications, bool verify,
+                  bool rotate) {
+    cli::Plan plan;
+    plan.verifyAfterCopy = verify;
+    plan.rotate = rotate;
+    if (const auto refused = driveTexts(copies, plan.copies))
+        return *refused;
+    if (const auto refused = driveTexts(verifications, plan.verifications))
+        return *refused;
     // No window system: the event loop of the application object carries
     // the stop signals, as it carries ESC in the window.
     static int argc = 1;
     static char name[] = "pelivor";
     static char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    return cli::runUnattended(destination);
+    return cli::runPlan(plan);
 }
 
 } // namespace
@@ -117,7 +145,10 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
     const QCommandLineOption copyTo({QStringLiteral("copiar-para"), QStringLiteral("destino")},
                                     QString(), QStringLiteral("DESTINO"));
     const QCommandLineOption drives(QStringLiteral("unidades"), QString());
-    parser.addOptions({help, version, copyTo, drives});
+    // A flag: after a copy it needs no value, alone its DESTINO follows it.
+    const QCommandLineOption verify(QStringLiteral("verificar"), QString());
+    const QCommandLineOption rotate(QStringLiteral("rodizio"), QString());
+    parser.addOptions({help, version, copyTo, drives, verify, rotate});
     if (!parser.parse(arguments)) {
         const QString name = parser.unknownOptionNames().value(0);
         if (!name.isEmpty())
@@ -139,16 +170,22 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
         std::puts("pelivor " PELIVOR_VERSION);
         return 0;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return refuse(
-            QStringLiteral("argumento inesperado: %1").arg(parser.positionalArguments().first()));
+    // Alone, --verificar takes the places that follow it.
+    const QStringList places = parser.positionalArguments();
+    if (!places.isEmpty() && (!parser.isSet(verify) || parser.isSet(copyTo)))
+        return refuse(QStringLiteral("argumento inesperado: %1").arg(places.first()));
+    if (parser.isSet(verify) && !parser.isSet(copyTo) && places.isEmpty())
+        return refuse(QStringLiteral("falta o DESTINO de --verificar"));
+    if (parser.isSet(rotate) && !parser.isSet(copyTo) && !parser.isSet(verify))
+        return refuse(QStringLiteral("--rodizio vale com --copiar-para ou --verificar"));
     if (parser.isSet(drives)) {
         for (const platform::Drive& d : platform::DriveTable::current().drives())
             std::printf("%s:\t%s\n", qPrintable(QString(d.letter)), shown(d.hostRoot).constData());
         return 0;
     }
-    if (parser.isSet(copyTo))
-        return copyWithoutWindow(parser.value(copyTo));
+    if (parser.isSet(copyTo) || parser.isSet(verify))
+        return withoutWindow(parser.values(copyTo), places, parser.isSet(verify),
+                             parser.isSet(rotate));
     return std::nullopt;
 }
 

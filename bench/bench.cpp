@@ -1,6 +1,7 @@
 #include "bench/bench.h"
 
 #include "bench/mounts.h"
+#include "bench/verify.h"
 #include "platform/runmark.h"
 
 #include <QTextStream>
@@ -38,7 +39,20 @@ struct Scenario {
     std::map<QString, Result> runs; // by peer
 };
 
-enum ScenarioId { FullCopy, NoOp, OnePercent, Large, SecondNoOp, ScenarioCount };
+enum ScenarioId {
+    FullCopy,
+    NoOp,
+    OnePercent,
+    Large,
+    SecondNoOp,
+    Verify,
+    VerifyLarge,
+    ScenarioCount
+};
+
+bool verifies(int id) {
+    return id == Verify || id == VerifyLarge;
+}
 
 // Pelivor's time over the peer's, one figure a round, so that a round in
 // which the disk was busy for everyone weighs as little as a quiet one.
@@ -61,8 +75,17 @@ Ratio ratio(const Result& ours, const Result& theirs) {
 class Bench {
 public:
     Bench(const BenchOptions& options, const std::vector<Peer>& peers)
-        : m_o(options), m_peers(peers), m_seen(options.work / "dst"),
-          m_real(options.latencyMs > 0 ? options.work / "dst-real" : m_seen) {}
+        : m_o(options), m_peers(peers), m_verifiers{pelivorVerifier(), cmpVerifier()},
+          m_seen(options.work / "dst"),
+          m_real(options.latencyMs > 0 ? options.work / "dst-real" : m_seen) {
+        // Each reads the copy from the disk, as after a flushed copy; a
+        // share's client forgets a file's data at every open by itself.
+        if (options.latencyMs <= 0)
+            for (Peer& peer : m_verifiers)
+                peer.prepare = [](const std::string&, const std::string& destination) {
+                    dropCachedPages(destination);
+                };
+    }
     void main();
 
 private:
@@ -80,6 +103,8 @@ private:
     void clear(const char* what);
     void settle() const;
     void round(ScenarioId id, int r, const fs::path& source, const Destination& destination);
+    void verifyRounds(ScenarioId id, const fs::path& source, const char* what);
+    const std::vector<Peer>& peersOf(int id) const { return verifies(id) ? m_verifiers : m_peers; }
     void run(ScenarioId id, const Peer& peer, const fs::path& source, const fs::path& destination);
     void secondTree(const fs::path& sources);
     void stopOnShare(const fs::path& tree);
@@ -88,6 +113,7 @@ private:
 
     const BenchOptions& m_o;
     std::vector<Peer> m_peers;
+    std::vector<Peer> m_verifiers; // Pelivor's verification and cmp
     const fs::path m_seen, m_real;
     Scenario m_scenarios[ScenarioCount];
     std::vector<double> m_stopMs; // from ESC to the end of the run, a round each
@@ -110,6 +136,9 @@ void Bench::main() {
     m_scenarios[Large] = {QStringLiteral("large files"), sizes.large, sizes.large, {}};
     m_scenarios[SecondNoOp] = {
         QStringLiteral("no-op rerun, %1 files").arg(m_o.secondFiles), {m_o.secondFiles, 0}, {}, {}};
+    m_scenarios[Verify] = {QStringLiteral("verify"), all, all, {}};
+    m_scenarios[VerifyLarge] = {
+        QStringLiteral("verify, large files"), sizes.large, sizes.large, {}};
 
     const auto treeCopy = [&](const Peer& peer) { return destination(peer, "-TREE"); };
     for (int r = 0; r < m_o.runs; ++r) {
@@ -123,9 +152,22 @@ void Bench::main() {
         m_scenarios[OnePercent].written = touchOnePercent(m_o.shape, tree, r);
         round(OnePercent, r, tree, treeCopy);
     }
+    // Pelivor's copy is whole again after the last round of reruns.
+    verifyRounds(Verify, tree, "-TREE");
     for (int r = 0; r < m_o.runs && wanted(Large) && m_o.shape.large > 0; ++r) {
         clear("-LARGE");
         round(Large, r, large, [&](const Peer& peer) { return destination(peer, "-LARGE"); });
+    }
+    if (wanted(VerifyLarge) && m_o.shape.large > 0 && m_peers.front().inProcess) {
+        // Pelivor's copy of the large files, made untimed where they were not timed.
+        if (!wanted(Large)) {
+            const Peer& ours = m_peers.front();
+            fs::remove_all(real(destination(ours, "-LARGE")));
+            fs::create_directories(real(destination(ours, "-LARGE")));
+            ours.prepare(large.string(), destination(ours, "-LARGE").string());
+            ours.copy(large.string(), destination(ours, "-LARGE").string());
+        }
+        verifyRounds(VerifyLarge, large, "-LARGE");
     }
     if (m_o.secondFiles > 0 && wanted(SecondNoOp))
         secondTree(sources);
@@ -163,6 +205,16 @@ void Bench::round(ScenarioId id, int r, const fs::path& source, const Destinatio
         const Peer& peer = m_peers[(i + size_t(r)) % n];
         run(id, peer, source, destination(peer));
     }
+}
+
+// Pelivor's copy verified by each verifier, a round each, the order rotated.
+void Bench::verifyRounds(ScenarioId id, const fs::path& source, const char* what) {
+    if (!wanted(id) || !m_peers.front().inProcess)
+        return;
+    const fs::path copy = destination(m_peers.front(), what);
+    for (int r = 0; r < m_o.runs; ++r)
+        for (size_t i = 0; i < m_verifiers.size(); ++i)
+            run(id, m_verifiers[(i + size_t(r)) % m_verifiers.size()], source, copy);
 }
 
 void Bench::run(ScenarioId id, const Peer& peer, const fs::path& source,
@@ -259,11 +311,12 @@ void Bench::print() const {
         out << QStringLiteral("; destinations on latencyfs, %1 ms an operation").arg(m_o.latencyMs);
     out << QStringLiteral("\n\n| scenario | tool | median s | files/s | MB/s | Pelivor ÷ tool "
                           "(per round) | peak MiB |\n|---|---|---:|---:|---:|---:|---:|\n");
-    const Peer& ours = m_peers.front();
-    for (const Scenario& s : m_scenarios) {
+    for (int id = 0; id < ScenarioCount; ++id) {
+        const Scenario& s = m_scenarios[id];
+        const Peer& ours = peersOf(id).front();
         if (!s.runs.contains(ours.name))
             continue;
-        for (const Peer& peer : m_peers) {
+        for (const Peer& peer : peersOf(id)) {
             if (!s.runs.contains(peer.name))
                 continue;
             const Result& result = s.runs.at(peer.name);
@@ -286,8 +339,10 @@ void Bench::print() const {
                                            : QString());
         }
     }
-    out << QStringLiteral("(files/s: files in the tree per second; MB/s: MiB that had to be copied "
-                          "per second; in brackets the lowest and highest ratio of one round)\n");
+    out << QStringLiteral(
+        "(files/s: files in the tree per second; MB/s: MiB that had to be copied, "
+        "or were compared, per second; in brackets the lowest and highest ratio of "
+        "one round)\n");
     printTargets(out);
 }
 
@@ -305,14 +360,17 @@ void Bench::printTargets(QTextStream& out) const {
                                    {NoOp, "rsync+sync", false, 0.6},
                                    {FullCopy, "floorR+sync", false, 1.05},
                                    {OnePercent, "floorR+sync", false, 1.10},
-                                   {Large, "cp+sync", true, 0.95}};
+                                   {Large, "cp+sync", true, 0.95},
+                                   {Verify, "cmp", true, 0.9},
+                                   {VerifyLarge, "cmp", true, 0.9}};
     static const Target share[] = {{NoOp, "rsync", true, 4},       {NoOp, "cp", true, 4},
                                    {OnePercent, "rsync", true, 4}, {OnePercent, "cp", true, 4},
-                                   {FullCopy, "rsync", true, 1.5}, {FullCopy, "cp", true, 1.5}};
+                                   {FullCopy, "rsync", true, 1.5}, {FullCopy, "cp", true, 1.5},
+                                   {Verify, "cmp", true, 0.9},     {VerifyLarge, "cmp", true, 0.9}};
     out << QStringLiteral("\nTargets:\n");
-    const QString ours = m_peers.front().name;
     const auto check = [&](const Target& t) {
         const Scenario& s = m_scenarios[t.scenario];
+        const QString ours = peersOf(t.scenario).front().name;
         const QString peer = QLatin1String(t.peer);
         QString line = QStringLiteral("  %1 vs %2: ").arg(s.title, peer);
         if (!s.runs.contains(ours) || !s.runs.contains(peer)) {
@@ -325,8 +383,9 @@ void Bench::printTargets(QTextStream& out) const {
             const double x = 1 / r.ofMedians;
             line += QStringLiteral("%1x %2 (%3-%4 per round), at least %5x")
                         .arg(x, 0, 'f', 2)
-                        .arg(t.scenario == Large ? QStringLiteral("its throughput")
-                                                 : QStringLiteral("as fast"))
+                        .arg(t.scenario == Large || verifies(t.scenario)
+                                 ? QStringLiteral("its throughput")
+                                 : QStringLiteral("as fast"))
                         .arg(1 / r.high, 0, 'f', 2)
                         .arg(1 / r.low, 0, 'f', 2)
                         .arg(t.limit);
@@ -357,9 +416,9 @@ void Bench::printTargets(QTextStream& out) const {
     }
 
     int64_t peak = 0;
-    for (const Scenario& s : m_scenarios)
-        if (s.runs.contains(ours))
-            peak = std::max(peak, s.runs.at(ours).peak);
+    for (int id = 0; id < ScenarioCount; ++id)
+        if (const QString ours = peersOf(id).front().name; m_scenarios[id].runs.contains(ours))
+            peak = std::max(peak, m_scenarios[id].runs.at(ours).peak);
     if (m_peers.front().inProcess && m_o.latencyMs <= 0)
         out << QStringLiteral("  peak memory in these runs: %1 MiB, at most 64: %2\n")
                    .arg(double(peak) / (1 << 20), 0, 'f', 1)

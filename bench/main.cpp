@@ -7,6 +7,7 @@
 #include "bench/bench.h"
 #include "bench/memory.h"
 #include "bench/mounts.h"
+#include "bench/verify.h"
 #include "platform/names.h"
 
 #include <QApplication>
@@ -64,8 +65,8 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Times Pelivor's Copy command, the floor (floor, floorR: the system calls "
                        "of a copy and of a safe copy alone), cp -ru --preserve=timestamps and "
-                       "rsync -rt --update on one generated tree; then Pelivor's peak memory on "
-                       "trees of 1,000 to 1,000,000 files."));
+                       "rsync -rt --update on one generated tree, and its verification against "
+                       "cmp; then Pelivor's peak memory on trees of 1,000 to 1,000,000 files."));
     parser.addHelpOption();
     const auto option = [&](const char* name, const char* help, const char* value = nullptr,
                             const char* byDefault = nullptr) {
@@ -94,7 +95,8 @@ int main(int argc, char** argv) {
         "list");
     const auto only = option("scenarios",
                              "Scenarios to time after the full copy: 2 no-op, 3 1%, 4 large, "
-                             "5 no-op on the second tree (all).",
+                             "5 no-op on the second tree, 6 verify, 7 verify the large files "
+                             "(all).",
                              "list");
     const auto settle =
         option("settle", "Seconds the disk is left alone after deletions (6).", "s", "6");
@@ -148,7 +150,7 @@ int main(int argc, char** argv) {
 
         const std::map<QString, Peer> known = knownPeers();
         if (parser.isSet(memory)) {
-            runMemory(o.work, memorySizes, known.at(QStringLiteral("pelivor")));
+            runMemory(o.work, memorySizes, known.at(QStringLiteral("pelivor")), pelivorVerifier());
             return 0;
         }
         const QString defaultTools =
@@ -166,7 +168,7 @@ int main(int argc, char** argv) {
         runBench(o, peers);
         if (o.latencyMs <= 0 && !memorySizes.empty() && peers.front().inProcess) {
             try {
-                runMemory(o.work, memorySizes, peers.front());
+                runMemory(o.work, memorySizes, peers.front(), pelivorVerifier());
             } catch (const Unavailable& e) {
                 std::printf("  peak memory on growing trees: not measured: %s\n", e.what());
             }

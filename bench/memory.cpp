@@ -32,7 +32,7 @@ int64_t availableMemory() {
 
 struct Row {
     int files = 0;
-    double copySeconds = 0, rerunSeconds = 0;
+    double copySeconds = 0, rerunSeconds = 0, verifySeconds = 0;
     int64_t peak = 0;
     bool skipped = false;
 };
@@ -40,7 +40,8 @@ struct Row {
 // One timed Pelivor run, its peak memory and its copy checked.
 double timed(const Peer& pelivor, const fs::path& tree, const fs::path& destination,
              int64_t& peak) {
-    pelivor.prepare(tree.string(), destination.string());
+    if (pelivor.prepare)
+        pelivor.prepare(tree.string(), destination.string());
     resetPeakMemory();
     const auto start = std::chrono::steady_clock::now();
     pelivor.copy(tree.string(), destination.string());
@@ -52,7 +53,7 @@ double timed(const Peer& pelivor, const fs::path& tree, const fs::path& destinat
     return took.count();
 }
 
-Row measure(const Peer& pelivor, const fs::path& root, int files) {
+Row measure(const Peer& pelivor, const Peer& verifier, const fs::path& root, int files) {
     Row row;
     row.files = files;
     if (footprint(files) > availableMemory() * 8 / 10) {
@@ -70,6 +71,7 @@ Row measure(const Peer& pelivor, const fs::path& root, int files) {
     fs::create_directories(destination);
     row.copySeconds = timed(pelivor, tree, destination, row.peak);
     row.rerunSeconds = timed(pelivor, tree, destination, row.peak);
+    row.verifySeconds = timed(verifier, tree, destination, row.peak);
     std::fprintf(stderr, "memory: %d files: %.1f MiB\n", files, double(row.peak) / (1 << 20));
     fs::remove_all(root / "src");
     fs::remove_all(root / "dst");
@@ -78,36 +80,38 @@ Row measure(const Peer& pelivor, const fs::path& root, int files) {
 
 } // namespace
 
-void runMemory(const fs::path& work, const std::vector<int>& sizes, const Peer& pelivor) {
+void runMemory(const fs::path& work, const std::vector<int>& sizes, const Peer& pelivor,
+               const Peer& verifier) {
     const fs::path root = work / "memory";
     const std::unique_ptr<Mount> tmpfs = Mount::tmpfs(root);
     installDrives((work / "c").string(), (root / "src").string(), (root / "dst").string());
     std::vector<Row> rows;
     for (int files : sizes)
-        rows.push_back(measure(pelivor, root, files));
+        rows.push_back(measure(pelivor, verifier, root, files));
 
     QTextStream out(stdout);
     const auto mib = [](int64_t bytes) {
         return QString::number(double(bytes) / (1 << 20), 'f', 1);
     };
-    out << QStringLiteral(
-        "\nPelivor's peak memory, trees of 1 KiB files (one folder per 50) on a "
-        "tmpfs, a full copy and a no-op rerun each:\n\n"
-        "| files | full copy s | no-op rerun s | peak MiB |\n|---:|---:|---:|---:|\n");
+    out << QStringLiteral("\nPelivor's peak memory, trees of 1 KiB files (one folder per 50) on a "
+                          "tmpfs, a full copy, a no-op rerun and a verification each:\n\n"
+                          "| files | full copy s | no-op rerun s | verify s | peak MiB "
+                          "|\n|---:|---:|---:|---:|---:|\n");
     int64_t most = 0;
     const Row* first = nullptr;
     const Row* last = nullptr;
     for (const Row& row : rows) {
         if (row.skipped) {
-            out << QStringLiteral("| %1 | skipped: needs about %2 GiB of free memory | | |\n")
+            out << QStringLiteral("| %1 | skipped: needs about %2 GiB of free memory | | | |\n")
                        .arg(row.files)
                        .arg(double(footprint(row.files)) / (1 << 30), 0, 'f', 1);
             continue;
         }
-        out << QStringLiteral("| %1 | %2 | %3 | %4 |\n")
+        out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 |\n")
                    .arg(row.files)
                    .arg(row.copySeconds, 0, 'f', 2)
                    .arg(row.rerunSeconds, 0, 'f', 2)
+                   .arg(row.verifySeconds, 0, 'f', 2)
                    .arg(mib(row.peak));
         most = std::max(most, row.peak);
         first = first ? first : &row;

@@ -10,10 +10,10 @@
 
 namespace bench {
 
-// Prints the table and the targets (at most 64 MiB at every size, flat
-// from the smallest to the largest). Raises Unavailable when no tmpfs can
-// be mounted.
+// Each tree is copied, the copy rerun and then verified. Prints the table
+// and the targets (at most 64 MiB at every size, flat from the smallest to
+// the largest). Raises Unavailable when no tmpfs can be mounted.
 void runMemory(const std::filesystem::path& work, const std::vector<int>& sizes,
-               const Peer& pelivor);
+               const Peer& pelivor, const Peer& verifier);
 
 } // namespace bench

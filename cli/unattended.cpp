@@ -5,6 +5,7 @@
 #include "platform/drives.h"
 #include "platform/names.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
@@ -33,14 +34,18 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
+} // namespace
+
 bool stopSignalled() {
     return signalled != 0;
 }
 
-void catchStopSignals(QSocketNotifier*& notifier) {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+void catchStopSignals() {
+    static QSocketNotifier* notifier = nullptr; // one for every run of the process
+    if (notifier || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
+    notifier =
+        new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
@@ -54,6 +59,8 @@ void catchStopSignals(QSocketNotifier*& notifier) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+namespace {
 
 int exitStatus(const TRAVO1::RunResult& outcome) {
     using TRAVO1::RunEnd;
@@ -96,8 +103,7 @@ QString destinationText(const QString& argument) {
 }
 
 int runUnattended(const QString& destination) {
-    QSocketNotifier* notifier = nullptr;
-    catchStopSignals(notifier);
+    catchStopSignals();
     TerminalWindow window(stdout, stderr, stopSignalled);
     installTerminalServices(window, stopSignalled);
 
@@ -110,7 +116,6 @@ int runUnattended(const QString& destination) {
         if (status == ExitStopped)
             window.say(TRAVO1::stoppedText());
     }
-    delete notifier;
     return status;
 }
 

@@ -21,6 +21,14 @@ enum ExitStatus : int {
 // when no drive covers a host folder.
 QString destinationText(const QString& argument);
 
+// SIGINT and SIGTERM act as ESC for every run of the process from now on:
+// the event loop sets the stop request between two files. Needs the
+// application object.
+void catchStopSignals();
+// Whether SIGINT or SIGTERM came: a run that cleared the stop request when
+// it started must not be followed by another.
+bool stopSignalled();
+
 // Copies the program's folder below `destination` (a drive text) through the
 // same start-up check and Copy command as a click on "Copiar" in the window,
 // with the subfolders and every file. Needs the application object; returns

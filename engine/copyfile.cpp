@@ -100,17 +100,13 @@ bool torn(const Level& level, const std::string& name, const FileInfo& to, CopyR
     if (!run.mark || !run.mark->suspect(to, level.destDir))
         return false;
     run.events.fileVerifying(level.dest, name);
-    Comparison same = Comparison::Different;
-    {
-        const KeepRecordedError kept; // copying it again tells what is wrong
-        resumeNext([&] {
-            same = compareContents(level.sourceDir, name, level.destDir, name, [] {
-                pumpEventsIfDue();
-                return !stopRequested();
-            });
-        });
-    }
-    if (same != Comparison::Different)
+    CompareBuffers buffers;
+    const Comparison same = compareFile(level.sourceDir, level.destDir, name, buffers, [] {
+        pumpEventsIfDue();
+        return !stopRequested();
+    });
+    // A copy that cannot be read is copied again too: that tells what is wrong.
+    if (same.result == Comparison::Equal || same.result == Comparison::Stopped)
         return false;
     run.events.fileInHand(level.source, level.dest, name);
     return true;

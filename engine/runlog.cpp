@@ -12,6 +12,11 @@ namespace TRAVO1 {
 using namespace platform;
 
 void WriteRunLog(const QString& result, int32_t errorNumber, const QString& description) {
+    appendRunLog(result, DestPath, errorNumber, description);
+}
+
+void appendRunLog(const QString& result, const QString& destination, int32_t errorNumber,
+                  const QString& description) {
     clearError();
     try {
         const QString crlf = QStringLiteral("\r\n");
@@ -21,7 +26,7 @@ void WriteRunLog(const QString& result, int32_t errorNumber, const QString& desc
         const QString errors = (errorNumber >= 0 ? QStringLiteral(" ") : QString()) +
                                QString::number(errorNumber) + QLatin1Char(' ') + description;
         // A name holding a tab or a line break would forge fields or records.
-        const QString record = printable(result) + tab + printable(DestPath) + tab +
+        const QString record = printable(result) + tab + printable(destination) + tab +
                                printable(errors) + tab + date + crlf;
         FileSystem& fs = FileSystem::get();
         fs.appendText(fs.openDirectory(DriveTable::current().toHost(programFolder())), "Log.txt",

@@ -51,4 +51,9 @@ private:
     RunObserver& m_next;
 };
 
+// The same record from its fields: `result` as RESULTADO, `destination` as
+// DESTINO.
+void appendRunLog(const QString& result, const QString& destination, int32_t errorNumber = 0,
+                  const QString& description = QString());
+
 } // namespace TRAVO1

@@ -2,7 +2,8 @@
 // desktop launcher for that folder, or takes both away again; with
 // --agendar, also a nightly copy of the folder as a systemd user timer.
 //   pelivor-instalar [--sistema [--grupo GRUPO]] [--modelo ARQUIVO] PASTA
-//   pelivor-instalar --agendar DESTINO HH:MM [--modelo ARQUIVO] PASTA
+//   pelivor-instalar --agendar DESTINO [--agendar DESTINO2] HH:MM [--verificar]
+//                    [--rodizio] [--criar] [--modelo ARQUIVO] PASTA
 //   pelivor-instalar --remover [--sistema] PASTA
 //   pelivor-instalar --listar
 // Exit status: 0 done, 1 failed, 2 folder or options refused.
@@ -20,6 +21,7 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,7 +52,14 @@ void printHelp() {
             "  --agendar DESTINO HH:MM\n"
             "                   também copia a PASTA para DESTINO todo dia às HH:MM,\n"
             "                   sem janela (pelivor --copiar-para DESTINO), por um\n"
-            "                   temporizador do systemd do usuário\n"
+            "                   temporizador do systemd do usuário; dado duas vezes\n"
+            "                   (--agendar DESTINO --agendar DESTINO2 HH:MM), copia\n"
+            "                   para um e depois para o outro\n"
+            "  --verificar      com --agendar: compara cada cópia com a pasta, byte a\n"
+            "                   byte, logo depois dela\n"
+            "  --rodizio        com --agendar: copia na pasta do dia da semana abaixo\n"
+            "                   de DESTINO (Segunda, Terça, ..., Domingo)\n"
+            "  --criar          com --agendar: cria o DESTINO que não existe\n"
             "  --remover        remove o programa da PASTA, o seu lançador e o seu\n"
             "                   agendamento\n"
             "  --sistema        lançador para todos os usuários (como root), em\n"
@@ -115,9 +124,45 @@ bool systemctl(const QStringList& arguments, QString* error = nullptr) {
     return done;
 }
 
-int schedule(const QString& given, const QString& destination, int hour, int minute) {
+QString userName() {
+    const passwd* entry = ::getpwuid(::geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : qEnvironmentVariable("USER");
+}
+
+// The destinations as the service will name them, each an existing folder
+// or, with `create`, one to be made (`missing`); a status when one is refused.
+int destinationsOf(const QStringList& given, bool create, QStringList& texts,
+                   QStringList& missing) {
+    for (const QString& argument : given) {
+        const Destination destination = scheduledDestination(argument);
+        texts << destination.text;
+        if (!destination.host.isEmpty() && QFileInfo(destination.host).isDir())
+            continue;
+        // A nightly copy into a folder that is not there would only fail.
+        if (!create || destination.host.isEmpty())
+            return say(Refused,
+                       QStringLiteral("o DESTINO %1 não existe%2")
+                           .arg(argument, destination.host.isEmpty()
+                                              ? QString()
+                                              : QStringLiteral(": crie-o, ou use --criar")));
+        missing << destination.host;
+    }
+    return 0;
+}
+
+int makeFolders(const QStringList& folders) {
+    for (const QString& folder : folders) {
+        if (!QDir().mkpath(folder))
+            return say(Failed, QStringLiteral("não foi possível criar %1").arg(folder));
+        say(0, QStringLiteral("Pasta criada: %1").arg(folder));
+    }
+    return 0;
+}
+
+int schedule(const QString& given, const QStringList& destinations, const RunOptions& options,
+             int hour, int minute) {
     const QString folder = QFileInfo(given).canonicalFilePath();
-    const Schedule units = nightlySchedule(folder, destination, hour, minute);
+    const Schedule units = nightlySchedule(folder, destinations, options, hour, minute);
     const QString folderOfUnits = unitFolder();
     for (const auto& [file, text] :
          {std::pair{units.service, units.serviceText}, std::pair{units.timer, units.timerText}}) {
@@ -127,23 +172,31 @@ int schedule(const QString& given, const QString& destination, int hour, int min
             return say(Failed, QStringLiteral("não foi possível gravar %1").arg(unit.fileName()));
         say(0, QStringLiteral("Agendamento: %1").arg(unit.fileName()));
     }
+    say(0, QStringLiteral("Unidades: %1 e %2").arg(units.service, units.timer));
+    if (const QString user = userName(); !lingers(user))
+        say(0, QStringLiteral("Para a cópia rodar sem ninguém na sessão, uma vez: sudo loginctl "
+                              "enable-linger %1")
+                   .arg(user));
     QString error;
-    if (systemctl({QStringLiteral("daemon-reload")}, &error) &&
-        systemctl({QStringLiteral("enable"), QStringLiteral("--now"), units.timer}, &error))
-        return say(0, QStringLiteral("Cópia agendada todo dia às %1:%2; situação: systemctl "
-                                     "--user status %3")
-                          .arg(hour, 2, 10, QLatin1Char('0'))
-                          .arg(minute, 2, 10, QLatin1Char('0'))
-                          .arg(units.service));
-    return say(0, QStringLiteral("O gerenciador de serviços do usuário não respondeu (%1): ative "
-                                 "depois com systemctl --user daemon-reload && systemctl --user "
-                                 "enable --now %2")
-                      .arg(error, units.timer));
+    // A timer that is not enabled never runs: that is a failure, not a hint.
+    if (!systemctl({QStringLiteral("daemon-reload")}, &error) ||
+        !systemctl({QStringLiteral("enable"), QStringLiteral("--now"), units.timer}, &error))
+        return say(Failed, QStringLiteral("o temporizador não foi ativado, o gerenciador de "
+                                          "serviços do usuário não respondeu (%1); as unidades "
+                                          "ficaram gravadas: ative-as numa sessão do usuário com "
+                                          "systemctl --user daemon-reload && systemctl --user "
+                                          "enable --now %2")
+                               .arg(error, units.timer));
+    return say(0, QStringLiteral("Cópia agendada todo dia às %1:%2; situação: systemctl --user "
+                                 "status %3; linhas: journalctl --user -u %3")
+                      .arg(hour, 2, 10, QLatin1Char('0'))
+                      .arg(minute, 2, 10, QLatin1Char('0'))
+                      .arg(units.service));
 }
 
 // The schedule of a folder, if it has one: stopped, then its units removed.
 int unschedule(const QString& folder, bool& removed) {
-    const Schedule units = nightlySchedule(folder, QString(), 0, 0);
+    const Schedule units = nightlySchedule(folder, {}, {}, 0, 0);
     const QString timer = unitFolder() + QLatin1Char('/') + units.timer;
     if (QFileInfo::exists(timer))
         systemctl({QStringLiteral("disable"), QStringLiteral("--now"), units.timer});
@@ -254,7 +307,7 @@ int list() {
                        : QStringLiteral("%1 (não existe mais)").arg(program));
             say(0, QStringLiteral("  lançador: %1").arg(placed.launcher));
             const QString timer = unitFolder() + QLatin1Char('/') +
-                                  nightlySchedule(placed.folder, QString(), 0, 0).timer;
+                                  nightlySchedule(placed.folder, {}, {}, 0, 0).timer;
             if (QFileInfo::exists(timer))
                 say(0, QStringLiteral("  agendamento: %1").arg(timer));
             ++count;
@@ -311,8 +364,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption groupOption(QStringLiteral("grupo"), QString(),
                                          QStringLiteral("GRUPO"));
     const QCommandLineOption listing(QStringLiteral("listar"), QString());
-    parser.addOptions(
-        {help, version, removing, system, templateOption, scheduling, groupOption, listing});
+    const QCommandLineOption verifying(QStringLiteral("verificar"), QString());
+    const QCommandLineOption rotating(QStringLiteral("rodizio"), QString());
+    const QCommandLineOption creating(QStringLiteral("criar"), QString());
+    parser.addOptions({help, version, removing, system, templateOption, scheduling, groupOption,
+                       listing, verifying, rotating, creating});
     const QString seeHelp = QStringLiteral(" (veja pelivor-instalar --help)");
     if (!parser.parse(QCoreApplication::arguments()))
         return say(Refused, parseFailure(parser) + seeHelp);
@@ -351,8 +407,13 @@ int main(int argc, char* argv[]) {
             return say(Refused, QStringLiteral("--agendar DESTINO pede a hora, HH:MM, antes da "
                                                "PASTA") +
                                     seeHelp);
-        if (parser.value(scheduling).isEmpty())
+        if (parser.values(scheduling).contains(QString()))
             return say(Refused, QStringLiteral("falta o DESTINO de --agendar") + seeHelp);
+        if (parser.values(scheduling).size() > 2)
+            return say(Refused, QStringLiteral("--agendar vale para até dois destinos") + seeHelp);
+    } else if (parser.isSet(verifying) || parser.isSet(rotating) || parser.isSet(creating)) {
+        return say(Refused, QStringLiteral("--verificar, --rodizio e --criar valem com --agendar") +
+                                seeHelp);
     }
     if (folders.size() != 1)
         return say(Refused, (folders.isEmpty() ? QStringLiteral("falta a PASTA")
@@ -370,6 +431,11 @@ int main(int argc, char* argv[]) {
                 groupRefusal(QFileInfo(folders.first()).canonicalFilePath(), gid);
             !refusal.isEmpty())
             return say(Refused, refusal);
+    QStringList destinations, missing;
+    if (parser.isSet(scheduling))
+        if (const int status = destinationsOf(parser.values(scheduling), parser.isSet(creating),
+                                              destinations, missing))
+            return status;
     const QString templateFile =
         parser.isSet(templateOption) ? parser.value(templateOption) : defaultTemplate();
     const int status = place(folders.first(), templateFile, launchers);
@@ -377,7 +443,11 @@ int main(int argc, char* argv[]) {
         return shareFolder(folders.first(), group, gid);
     if (status == 0 && !parser.isSet(system) && ::geteuid() == 0 && !parser.isSet(scheduling))
         say(0, QStringLiteral("Esse lançador é só do root; --sistema o cria para todos."));
+    if (status == 0 && parser.isSet(scheduling) && makeFolders(missing) != 0)
+        return Failed;
     if (status == 0 && parser.isSet(scheduling))
-        return schedule(folders.first(), parser.value(scheduling), hour, minute);
+        return schedule(folders.first(), destinations,
+                        {.verify = parser.isSet(verifying), .rotate = parser.isSet(rotating)}, hour,
+                        minute);
     return status;
 }

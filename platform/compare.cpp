@@ -1,12 +1,10 @@
 #include "platform/compare.h"
 #include "platform/errors.h"
 
-#include <QScopeGuard>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,67 +12,102 @@ namespace platform {
 
 namespace {
 
-// A regular file opened for reading, never through a link nor blocking on a
-// FIFO; its length goes to `length`.
-int openRegular(const Directory& dir, const std::string& name, int64_t& length) {
-    dir.require();
-    const int fd = ::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        const int error = errno;
+struct Opened {
+    int fd = -1;
+    ~Opened() {
         if (fd >= 0)
             ::close(fd);
-        raiseErrno(error, Missing::File);
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        raiseError(ErrPathFileAccess);
-    }
-    length = st.st_size;
-    return fd;
+};
+
+int openIn(const Directory& dir, const std::string& name) {
+    // Non-blocking, so that a FIFO by that name cannot hang the walk.
+    return ::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
-// Up to `count` bytes, fewer only at the end of the file.
-size_t readUpTo(int fd, char* buffer, size_t count) {
+// Up to `count` bytes, fewer only at the end of the file; -1 with errno set.
+ssize_t readFully(int fd, char* into, size_t count) {
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, buffer + done, count - done);
+        const ssize_t n = ::read(fd, into + done, count - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            raiseErrno(errno, Missing::File);
+            return -1;
         if (n == 0)
             break;
         done += size_t(n);
     }
-    return done;
+    return ssize_t(done);
+}
+
+Comparison sourceFailed(int err) {
+    if (err == ENOENT)
+        return {Comparison::SourceGone};
+    return {Comparison::SourceFailed, errorFromErrno(err, Missing::File)};
+}
+
+Comparison copyFailed(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return {Comparison::Missing};
+    case ELOOP: // a link where the copy belongs
+        return {Comparison::Different};
+    default:
+        return {Comparison::CopyFailed, errorFromErrno(err, Missing::File)};
+    }
 }
 
 } // namespace
 
-Comparison compareContents(const Directory& fromDir, const std::string& from,
-                           const Directory& toDir, const std::string& to,
-                           const std::function<bool()>& goOn) {
-    int64_t fromLength = 0, toLength = 0;
-    const int in = openRegular(fromDir, from, fromLength);
-    const auto closeIn = qScopeGuard([in] { ::close(in); });
-    const int out = openRegular(toDir, to, toLength);
-    const auto closeOut = qScopeGuard([out] { ::close(out); });
-    if (fromLength != toLength)
-        return Comparison::Different;
+Comparison compareFile(const Directory& source, const Directory& copy, const std::string& name,
+                       CompareBuffers& buffers, const std::function<bool()>& goOn) {
+    if (source.error() != 0)
+        return {Comparison::SourceFailed, source.error()};
+    if (copy.error() == ErrPathNotFound || copy.error() == ErrFileNotFound)
+        return {Comparison::Missing};
+    if (copy.error() != 0)
+        return {Comparison::CopyFailed, copy.error()};
 
-    // A small file in one step, a buffer no larger than it needs.
-    const size_t step = size_t(std::clamp<int64_t>(fromLength + 1, 4096, 512 * 1024));
-    const std::unique_ptr<char[]> source(new char[step]), copy(new char[step]);
-    for (;;) {
+    const Opened from{openIn(source, name)};
+    struct stat fromStat {};
+    if (from.fd < 0 || ::fstat(from.fd, &fromStat) != 0)
+        return sourceFailed(errno);
+    if (!S_ISREG(fromStat.st_mode))
+        return {Comparison::SourceFailed, ErrPathFileAccess};
+    const Opened to{openIn(copy, name)};
+    struct stat toStat {};
+    if (to.fd < 0 || ::fstat(to.fd, &toStat) != 0)
+        return copyFailed(errno);
+    if (!S_ISREG(toStat.st_mode) || toStat.st_size != fromStat.st_size)
+        return {Comparison::Different};
+
+    // The copy as the volume holds it: a flushed copy's pages are clean and
+    // go; a share's client forgets what it cached.
+    ::posix_fadvise(to.fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(to.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(from.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Up to the length both had when opened: a source that grows meanwhile
+    // is compared as it was.
+    off_t left = fromStat.st_size;
+    while (left > 0) {
         if (!goOn())
-            return Comparison::Stopped;
-        const size_t got = readUpTo(in, source.get(), step);
-        if (readUpTo(out, copy.get(), step) != got || std::memcmp(source.get(), copy.get(), got))
-            return Comparison::Different;
-        if (got < step)
-            return Comparison::Same;
+            return {Comparison::Stopped};
+        const size_t want = size_t(std::min<off_t>(left, off_t(CompareBuffers::block)));
+        const ssize_t a = readFully(from.fd, buffers.source.data(), want);
+        if (a < 0)
+            return sourceFailed(errno);
+        const ssize_t b = readFully(to.fd, buffers.copy.data(), want);
+        if (b < 0)
+            return copyFailed(errno);
+        if (a != b || std::memcmp(buffers.source.data(), buffers.copy.data(), size_t(a)) != 0)
+            return {Comparison::Different};
+        if (size_t(a) < want)
+            break; // both shrank alike
+        left -= a;
     }
+    return {Comparison::Equal};
 }
 
 } // namespace platform

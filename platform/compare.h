@@ -1,22 +1,44 @@
 #pragma once
-// Comparing a copy with its source byte for byte, for copies whose length
-// and time cannot be trusted.
+// Whether a file and its copy hold the same bytes.
+//
+// Safe on any thread: nothing here raises or touches the recorded error, so
+// that workers can compare several files at once and hand each verdict over.
 
 #include "platform/files.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
-enum class Comparison { Same, Different, Stopped };
+struct Comparison {
+    enum Result {
+        Equal,
+        Different,    // other contents, another length, or not a file
+        Missing,      // no entry of that name at the copy's side
+        SourceGone,   // removed from the source since it was listed
+        SourceFailed, // the source could not be read: `error`
+        CopyFailed,   // the copy could not be read: `error`
+        Stopped,      // `goOn` said no
+    };
+    Result result = Equal;
+    int32_t error = 0; // the program's error number
+};
 
-// Reads both files from the start and compares them: Different as soon as a
-// byte or the length differs. `goOn` is asked before each step of a few
-// hundred KiB and stops the comparison when it answers false. Links are not
-// followed; a file that cannot be read raises its error.
-Comparison compareContents(const Directory& fromDir, const std::string& from,
-                           const Directory& toDir, const std::string& to,
-                           const std::function<bool()>& goOn);
+// Room for one block of each side; kept by the caller from file to file, so
+// that a walk allocates it once.
+struct CompareBuffers {
+    static constexpr size_t block = 256 * 1024;
+    std::vector<char> source = std::vector<char>(block), copy = std::vector<char>(block);
+};
+
+// Compares `name` of the folder `source` with the entry of that exact name in
+// `copy`, every byte, in large blocks; links are never followed on either
+// side. The copy's pages are dropped from memory first, so that what is read
+// is what the volume holds, not what was just written to it. `goOn` is asked
+// between blocks; a folder that failed to open gives its error.
+Comparison compareFile(const Directory& source, const Directory& copy, const std::string& name,
+                       CompareBuffers& buffers, const std::function<bool()>& goOn);
 
 } // namespace platform

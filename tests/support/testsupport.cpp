@@ -292,9 +292,10 @@ bool Stick::plugIn(const QString& folder) {
 bool Stick::pullOut() {
     if (m_point.isEmpty())
         return false;
-    QString ignored;
-    if (!succeeds(u"umount"_s, {m_point}, &error) &&
-        !succeeds(u"umount"_s, {u"-l"_s, m_point}, &ignored))
+    // A busy volume is detached, as a stick pulled out in use is.
+    QString busy;
+    if (!succeeds(u"umount"_s, {m_point}, &busy) &&
+        !succeeds(u"umount"_s, {u"-l"_s, m_point}, &error))
         return false;
     m_point.clear();
     return true;

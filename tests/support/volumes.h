@@ -24,8 +24,8 @@ std::map<std::string, std::string> rawTree(const QString& folder);
 // How many temporary files and staging folders lie below a folder.
 int leftovers(const QString& folder);
 
-// Whether a program ran to a zero exit; `error` gets what it said, or that
-// it is not installed.
+// Whether a program ran to a zero exit; when it did not, `error` gets what
+// it said, or that it is not installed.
 bool succeeds(const QString& program, const QStringList& args, QString* error = nullptr);
 
 // A volume mounted on an existing folder for the length of a test.

@@ -235,8 +235,10 @@ private Q_SLOTS:
         });
         c.cmdCopy->click();
         QVERIFY(changed);
-        // The last query is the run's end refreshing the free space.
-        QCOMPARE(enabledDuring, (std::vector<bool>{false, false, false}));
+        // The drive's change, its free space, and the run's end refreshing
+        // it (another test's mount may add a refresh): "Copiar" off at each.
+        QVERIFY(enabledDuring.size() >= 3);
+        QVERIFY(std::find(enabledDuring.begin(), enabledDuring.end(), true) == enabledDuring.end());
         QCOMPARE(t.drives.logRecords(), 1); // a run inside the run would log its own end
         QVERIFY(c.cmdCopy->isEnabled());
         QCOMPARE(readFile(t.drives.host(u"D:\\BACKUP\\PROG\\cad.dat"_s)), QByteArray("cad"));

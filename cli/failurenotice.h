@@ -10,7 +10,7 @@ namespace cli {
 // What the failed run met. `status` is its exit status as systemd gives it
 // (MONITOR_EXIT_STATUS: a number, or the name of the signal that ended it),
 // empty when not known. An error number is told by its description and
-// number ("Disco cheio (erro 61)"), 3, 4 and 5 by what they mean; any
+// number ("Disco cheio (erro 61)"), 2 to 5 by what they mean; any
 // other, and an unknown status, by the failure that Log.txt records last.
 QString failureText(const QString& status);
 

@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "cli/failurenotice.h"
 #include "cli/places.h"
 #include "cli/unattended.h"
 #include "platform/drives.h"
@@ -12,6 +13,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace startup {
@@ -40,6 +42,8 @@ const char* const HelpText =
     "  --rodizio      copia (ou verifica) na pasta do dia da semana abaixo de\n"
     "                 DESTINO: Segunda, Terça, ..., Domingo\n"
     "  --unidades     mostra as letras de unidade e as pastas que elas nomeiam\n"
+    "  --avisar-falha diz que a cópia agendada falhou, e por quê: uma linha e,\n"
+    "                 numa sessão gráfica, uma notificação (notify-send)\n"
     "  -h, --help     mostra esta ajuda e sai\n"
     "  -v, --version  mostra a versão e sai\n"
     "\n"
@@ -116,6 +120,15 @@ std::optional<int> driveTexts(const QStringList& arguments, QStringList& texts) 
     return std::nullopt;
 }
 
+// Runs `work` with an application object and no window system.
+int withApplication(const std::function<int()>& work) {
+    static int argc = 1;
+    static char name[] = "pelivor";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    return work();
+}
+
 int withoutWindow(const QStringList& copies, const QStringList& verifications, bool verify,
                   bool rotate) {
     cli::Plan plan;
@@ -127,11 +140,7 @@ int withoutWindow(const QStringList& copies, const QStringList& verifications, b
         return *refused;
     // No window system: the event loop of the application object carries
     // the stop signals, as it carries ESC in the window.
-    static int argc = 1;
-    static char name[] = "pelivor";
-    static char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    return cli::runPlan(plan);
+    return withApplication([&plan] { return cli::runPlan(plan); });
 }
 
 } // namespace
@@ -148,7 +157,9 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
     // A flag: after a copy it needs no value, alone its DESTINO follows it.
     const QCommandLineOption verify(QStringLiteral("verificar"), QString());
     const QCommandLineOption rotate(QStringLiteral("rodizio"), QString());
-    parser.addOptions({help, version, copyTo, drives, verify, rotate});
+    // Started by the unit that systemd starts when a scheduled run fails.
+    const QCommandLineOption notice(QStringLiteral("avisar-falha"), QString());
+    parser.addOptions({help, version, copyTo, drives, verify, rotate, notice});
     if (!parser.parse(arguments)) {
         const QString name = parser.unknownOptionNames().value(0);
         if (!name.isEmpty())
@@ -182,6 +193,11 @@ std::optional<int> runCommandLine(const QStringList& arguments) {
         for (const platform::Drive& d : platform::DriveTable::current().drives())
             std::printf("%s:\t%s\n", qPrintable(QString(d.letter)), shown(d.hostRoot).constData());
         return 0;
+    }
+    if (parser.isSet(notice)) {
+        if (parser.optionNames().size() > 1 || !places.isEmpty())
+            return refuse(QStringLiteral("--avisar-falha vem sozinho"));
+        return withApplication([] { return cli::noticeFailure(); });
     }
     if (parser.isSet(copyTo) || parser.isSet(verify))
         return withoutWindow(parser.values(copyTo), places, parser.isSet(verify),

@@ -1,5 +1,6 @@
 #include "cli/terminal.h"
 #include "platform/messagebox.h"
+#include "platform/names.h"
 #include "platform/printable.h"
 #include "platform/progresswindow.h"
 
@@ -59,6 +60,15 @@ void TerminalWindow::fileVerifying(const QString& destDir, const std::string& na
     status(TRAVO1::verifyingText(destDir, name), true);
 }
 
+void TerminalWindow::fileFailed(const QString& path, const std::string& hostPath,
+                                const platform::RecordedError& error) {
+    ++m_failed;
+    line(m_err, QStringLiteral("%1: %2 (erro %3)")
+                    .arg(TRAVO1::notCopiedText(hostPath.empty() ? path : hostText(hostPath)),
+                         error.description)
+                    .arg(error.number));
+}
+
 void TerminalWindow::levelFailed(const platform::RecordedError& error) {
     status(TRAVO1::levelFailedText(error), false);
 }
@@ -105,6 +115,11 @@ void TerminalWindow::finish() {
     clearProgress();
     if (m_file.pending || m_statusIsProgress)
         line(m_out, lastStatus()); // where a stopped run was
+}
+
+void TerminalWindow::failedCount() {
+    if (m_failed > 0)
+        line(m_out, TRAVO1::notCopiedCountText(m_failed));
 }
 
 void TerminalWindow::line(std::FILE* stream, const QString& text) {

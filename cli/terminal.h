@@ -27,6 +27,10 @@ public:
                     const std::string& name) override;
     void fileVerifying(const QString& destDir, const std::string& name) override;
     void fileCopied() override { ++m_copied; }
+    // On standard error as it happens: "Não copiado: " with the host path,
+    // the error's description and number.
+    void fileFailed(const QString& path, const std::string& hostPath,
+                    const platform::RecordedError& error) override;
     void levelFailed(const platform::RecordedError& error) override;
     void runEnded(const TRAVO1::RunResult& result) override;
     void errorReported(const platform::RecordedError& error) override;
@@ -37,6 +41,9 @@ public:
     void largeCopy(const QString& name, int percent);
     // The status line's last text, last of all.
     void finish();
+    // How many files did not reach the destination ("3 arquivos não
+    // copiados"), when any did not: the run's last line.
+    void failedCount();
     // A line of the command line's own on standard output.
     void say(const QString& text) { line(m_out, text); }
 
@@ -65,6 +72,7 @@ private:
     bool m_drawn = false;  // the progress line is on the screen
     int64_t m_seen = 0;    // files the run looked at
     int64_t m_copied = 0;  // and those it copied
+    int64_t m_failed = 0;  // and the files and folders that did not reach the destination
     QElapsedTimer m_shown; // since the last progress was written
 };
 

@@ -115,6 +115,7 @@ int runUnattended(const QString& destination) {
         window.finish();
         if (status == ExitStopped)
             window.say(TRAVO1::stoppedText());
+        window.failedCount();
     }
     return status;
 }

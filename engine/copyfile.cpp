@@ -87,7 +87,7 @@ bool copyBySize(const Level& level, const std::string& name, const FileInfo& sou
     const ShellCopy shell = CopyFileShell(level.sourceDir, name, level.destDir, name);
     // ErrFileNotFound only for a source that is gone.
     if (shell.failure.number != 0 && shell.failure.number != ErrFileNotFound)
-        run.failed(shell.failure, level.source, hostText(name));
+        run.failed(shell.failure, level.source, level.sourceDir, name);
     run.stopped = run.stopped || shell.cancelled;
     return !shell.cancelled && shell.failure.number == 0;
 }
@@ -126,7 +126,7 @@ bool copyEntry(const Level& level, const std::string& name, const FileInfo& from
     RecordedError failure;
     const auto settle = [&] {
         if (failure.number != 0)
-            run.failed(failure, level.source, hostText(name));
+            run.failed(failure, level.source, level.sourceDir, name);
     };
     const auto copy = [&] {
         try {

@@ -1,18 +1,22 @@
 #include "engine/copyrun.h"
+#include "platform/names.h"
 
 namespace TRAVO1 {
 
 using namespace platform;
 
-void CopyRun::failed(const RecordedError& error, const QString& folder, const QString& name) {
+void CopyRun::failed(const RecordedError& error, const QString& folder, const Directory& sourceDir,
+                     const std::string& name) {
     ++failures;
-    events.fileFailed(folder + name, error);
+    const QString text = hostText(name);
+    events.fileFailed(folder + text, name.empty() ? sourceDir.path() : sourceDir.pathOf(name),
+                      error);
     // A full disk says most about a backup that did not fit: no later
     // failure hides it.
     if (failure.number == ErrDiskFull && error.number != ErrDiskFull)
         return;
     failure = error;
-    failedName = name;
+    failedName = text;
 }
 
 void CopyRun::fileCopied() {

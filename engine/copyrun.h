@@ -43,9 +43,11 @@ struct CopyRun {
     // unfinished run may have left torn.
     platform::RunMark* mark = nullptr;
 
-    // The entry `name` of the source folder `folder` (its text, ending in
-    // "\") did not reach the destination: told, counted and remembered.
-    void failed(const platform::RecordedError& error, const QString& folder, const QString& name);
+    // The entry `name` (host bytes) of the source folder `folder` (its text,
+    // ending in "\"), opened as `sourceDir`, did not reach the destination:
+    // told, counted and remembered. An empty name stands for the folder.
+    void failed(const platform::RecordedError& error, const QString& folder,
+                const platform::Directory& sourceDir, const std::string& name);
     // A file reached the destination.
     void fileCopied();
     // Counts `folder` among the run's output.

@@ -34,7 +34,7 @@ QString normalised(const QString& path) {
 void errorPath(const Level& level, CopyRun& run) {
     const RecordedError error = Err();
     if (!vanished(error.number))
-        run.failed(error, level.source, CurrentName.text());
+        run.failed(error, level.source, level.sourceDir, CurrentName.host());
     run.events.levelFailed(error);
     clearError();
 }
@@ -135,7 +135,7 @@ bool fileScan(const Level& level, const std::vector<DirEntry>& entries, const QS
         // While recording, a failed test counts as passed: the entry is skipped.
         if (recording && !resumeNext(readAttributes)) {
             if (!vanished(Err().number))
-                run.failed(Err(), level.source, hostText(entry.name));
+                run.failed(Err(), level.source, level.sourceDir, entry.name);
             continue;
         }
         if (!recording)
@@ -144,7 +144,7 @@ bool fileScan(const Level& level, const std::vector<DirEntry>& entries, const QS
             continue;
         recording = true;
         if (collisions.collides(entry.name)) {
-            run.failed(Err(), level.source, hostText(entry.name));
+            run.failed(Err(), level.source, level.sourceDir, entry.name);
             continue;
         }
         if (!copyEntry(level, entry.name, from, run, ahead ? &*ahead : nullptr) || stopRequested())
@@ -174,7 +174,7 @@ Directory destinationFolder(const Level& level, const std::string& name, const Q
     try {
         made = fs.makeDirectory(level.destDir, name);
     } catch (const Failure&) {
-        run.failed(Err(), level.source, text);
+        run.failed(Err(), level.source, level.sourceDir, name);
         throw DirectoryCreationFailed{};
     }
     clearError();
@@ -201,7 +201,7 @@ void subdirectories(const Level& level, const std::vector<std::string>& names, b
         clearError(); // the directory-creation path is armed
         const QString text = hostText(name);
         if (collisions.collides(name)) {
-            run.failed(Err(), level.source, text);
+            run.failed(Err(), level.source, level.sourceDir, name);
             continue;
         }
         // The run's own output, reached through a mount that the check
@@ -213,7 +213,7 @@ void subdirectories(const Level& level, const std::vector<std::string>& names, b
         clearError(); // the error path is armed again
         // A private folder stays private in the backup.
         if (!resumeNext([&] { fs.mirrorAccess(sourceDir, destDir); }))
-            run.failed(Err(), level.source, text);
+            run.failed(Err(), level.source, level.sourceDir, name);
         clearError();
         try {
             copyLevel({level.source + text, level.dest + text, sourceDir, destDir}, include,

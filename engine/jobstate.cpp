@@ -30,4 +30,8 @@ QString EntryName::text() const {
     return m_host.empty() ? m_text : platform::hostText(m_host);
 }
 
+std::string EntryName::host() const {
+    return m_host.empty() ? platform::hostBytes(m_text) : m_host;
+}
+
 } // namespace TRAVO1

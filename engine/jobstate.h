@@ -22,6 +22,8 @@ public:
     EntryName& operator=(const QString& text);
     void clear();
     QString text() const;
+    // The host bytes, also of a name set as text.
+    std::string host() const;
 
 private:
     std::string m_host;

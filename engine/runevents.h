@@ -63,8 +63,11 @@ public:
     virtual void fileVerifying(const QString& /*destDir*/, const std::string& /*name*/) {}
     virtual void fileCopied() {}
     // A file or folder that did not reach the destination: `path` is its
-    // source text, "C:\APP\DADOS\VENDAS.DBF".
-    virtual void fileFailed(const QString& /*path*/, const platform::RecordedError& /*error*/) {}
+    // source text, "C:\APP\DADOS\VENDAS.DBF", `hostPath` its source's host
+    // path, exact where the text is not (a folder's text is upper case, a
+    // name that is not UTF-8 is not kept); empty when not known.
+    virtual void fileFailed(const QString& /*path*/, const std::string& /*hostPath*/,
+                            const platform::RecordedError& /*error*/) {}
     // A level of the tree ended on an error.
     virtual void levelFailed(const platform::RecordedError& /*error*/) {}
     // The run is over. A run that ends Reported is reported next, so that

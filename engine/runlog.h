@@ -19,9 +19,18 @@ void WriteRunLog(const QString& result, int32_t errorNumber = 0,
 // completed (and, after it, verified equal), or there is no log to read.
 QString LastFailedRun();
 
+// The failure that the most recent record of the run log telling of one
+// names, per-file records aside: its error, "Disco cheio (erro 61)", or, for
+// a record without one, its result ("Cópia interrompida.", "Verificação: 9
+// arquivos iguais, 1 diferente, 0 ausentes"). Empty when none of the last
+// 64 KiB does, or there is no log to read.
+QString LastFailure();
+
 // Passes a run's events on to `next`, and records the outcomes that the run
-// itself meets: a level's error and a completed run. An error reported is
-// recorded by ReportError, which the window's handlers use as well.
+// itself meets: a level's error, each file that did not reach the
+// destination (the first hundred by name, the rest counted at the end), a
+// stopped run and a completed one. An error reported is recorded by
+// ReportError, which the window's handlers use as well.
 class RunLog final : public RunObserver {
 public:
     explicit RunLog(RunObserver& next) : m_next(next) {}
@@ -37,9 +46,8 @@ public:
         m_next.fileVerifying(destDir, name);
     }
     void fileCopied() override { m_next.fileCopied(); }
-    void fileFailed(const QString& path, const platform::RecordedError& error) override {
-        m_next.fileFailed(path, error);
-    }
+    void fileFailed(const QString& path, const std::string& hostPath,
+                    const platform::RecordedError& error) override;
     void levelFailed(const platform::RecordedError& error) override;
     void runEnded(const RunResult& result) override;
     void errorReported(const platform::RecordedError& error) override {
@@ -47,8 +55,12 @@ public:
     }
     QObject* boxOwner() const override { return m_next.boxOwner(); }
 
+    // Files named in a run's records at most; the rest are counted.
+    static constexpr int64_t NamedFailures = 100;
+
 private:
     RunObserver& m_next;
+    int64_t m_failures = 0;
 };
 
 // The same record from its fields: `result` as RESULTADO, `destination` as

@@ -54,6 +54,23 @@ QString noLockText(int32_t error) {
         .arg(QLatin1String(RunLock::FileName), describe(error));
 }
 
+QString notCopiedText(const QString& path) {
+    return QStringLiteral("Não copiado: ") + path;
+}
+
+QString notCopiedCountText(int64_t count) {
+    return counted(count, "arquivo não copiado", "arquivos não copiados");
+}
+
+QString moreNotCopiedText(int64_t count) {
+    return QStringLiteral("... e mais ") + notCopiedCountText(count);
+}
+
+QString counted(int64_t n, const char* one, const char* many) {
+    return regionalLocale().toString(qint64(n)) + QLatin1Char(' ') +
+           QString::fromUtf8(n == 1 ? one : many);
+}
+
 void FileInHand::set(const QString& source, const QString& dest, const std::string& hostName) {
     sourceDir = source; // shared, not copied
     destDir = dest;

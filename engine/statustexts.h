@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <cstdint>
 #include <string>
 
 namespace TRAVO1 {
@@ -30,6 +31,15 @@ QString endTimeText(const QDateTime& at);
 QString stoppedText();
 // That the run goes on without the run lock, and why.
 QString noLockText(int32_t error);
+// "Não copiado: " and the source text of a file or folder that did not
+// reach the destination.
+QString notCopiedText(const QString& path);
+// "3 arquivos não copiados", "1 arquivo não copiado".
+QString notCopiedCountText(int64_t count);
+// "... e mais 3 arquivos não copiados": those the run log does not name.
+QString moreNotCopiedText(int64_t count);
+// A count in the regional form with its noun: `one` for 1, else `many`.
+QString counted(int64_t n, const char* one, const char* many);
 
 // The file in hand as a front end that shows a few a second keeps it: its
 // texts are composed only when shown.

@@ -2,10 +2,10 @@
 #include "engine/compareahead.h"
 #include "engine/jobstate.h"
 #include "engine/runlog.h"
+#include "engine/statustexts.h"
 #include "platform/drives.h"
 #include "platform/events.h"
 #include "platform/messagebox.h"
-#include "platform/regional.h"
 #include "platform/runlock.h"
 
 #include <memory>
@@ -211,11 +211,6 @@ void Walk::unreadable(const std::string& path, int32_t error) {
     if (counts.unreadable++ == 0)
         firstUnreadable = e;
     m_observer.unreadable(path, e);
-}
-
-QString counted(int64_t n, const char* one, const char* many) {
-    return regionalLocale().toString(qint64(n)) + QLatin1Char(' ') +
-           QString::fromUtf8(n == 1 ? one : many);
 }
 
 } // namespace

@@ -54,7 +54,9 @@ void printHelp() {
             "                   sem janela (pelivor --copiar-para DESTINO), por um\n"
             "                   temporizador do systemd do usuário; dado duas vezes\n"
             "                   (--agendar DESTINO --agendar DESTINO2 HH:MM), copia\n"
-            "                   para um e depois para o outro\n"
+            "                   para um e depois para o outro. Uma cópia que falha é\n"
+            "                   avisada no diário e, numa sessão gráfica, na área de\n"
+            "                   trabalho (notify-send)\n"
             "  --verificar      com --agendar: compara cada cópia com a pasta, byte a\n"
             "                   byte, logo depois dela\n"
             "  --rodizio        com --agendar: copia na pasta do dia da semana abaixo\n"
@@ -165,14 +167,15 @@ int schedule(const QString& given, const QStringList& destinations, const RunOpt
     const Schedule units = nightlySchedule(folder, destinations, options, hour, minute);
     const QString folderOfUnits = unitFolder();
     for (const auto& [file, text] :
-         {std::pair{units.service, units.serviceText}, std::pair{units.timer, units.timerText}}) {
+         {std::pair{units.service, units.serviceText}, std::pair{units.timer, units.timerText},
+          std::pair{units.notice, units.noticeText}}) {
         QSaveFile unit(folderOfUnits + QLatin1Char('/') + file);
         if (!QDir().mkpath(folderOfUnits) || !unit.open(QIODevice::WriteOnly) ||
             unit.write(text) < 0 || !unit.commit())
             return say(Failed, QStringLiteral("não foi possível gravar %1").arg(unit.fileName()));
         say(0, QStringLiteral("Agendamento: %1").arg(unit.fileName()));
     }
-    say(0, QStringLiteral("Unidades: %1 e %2").arg(units.service, units.timer));
+    say(0, QStringLiteral("Unidades: %1, %2 e %3").arg(units.service, units.timer, units.notice));
     if (const QString user = userName(); !lingers(user))
         say(0, QStringLiteral("Para a cópia rodar sem ninguém na sessão, uma vez: sudo loginctl "
                               "enable-linger %1")
@@ -200,7 +203,8 @@ int unschedule(const QString& folder, bool& removed) {
     const QString timer = unitFolder() + QLatin1Char('/') + units.timer;
     if (QFileInfo::exists(timer))
         systemctl({QStringLiteral("disable"), QStringLiteral("--now"), units.timer});
-    for (const QString& file : {timer, unitFolder() + QLatin1Char('/') + units.service}) {
+    for (const QString& file : {timer, unitFolder() + QLatin1Char('/') + units.service,
+                                unitFolder() + QLatin1Char('/') + units.notice}) {
         if (!QFileInfo::exists(file))
             continue;
         if (!QFile::remove(file))

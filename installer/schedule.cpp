@@ -43,9 +43,8 @@ bool nameable(const QString& folder) {
     return !folder.isEmpty() && !folder.back().isSpace();
 }
 
-// The lines of the service that start the program in its folder.
-QString startLines(const QString& folder, const QStringList& destinations,
-                   const RunOptions& options) {
+// The program's arguments for the nightly run.
+QString runArguments(const QStringList& destinations, const RunOptions& options) {
     QString arguments;
     for (const QString& destination : destinations)
         arguments += QStringLiteral(" --copiar-para ") + unitWord(destination);
@@ -53,6 +52,12 @@ QString startLines(const QString& folder, const QStringList& destinations,
         arguments += QStringLiteral(" --verificar");
     if (options.rotate)
         arguments += QStringLiteral(" --rodizio");
+    return arguments;
+}
+
+// The lines of a service that start the program in its folder with
+// `arguments`, each word already as a unit writes it.
+QString startLines(const QString& folder, const QString& arguments) {
     if (!nameable(folder))
         return QStringLiteral("ExecStart=/usr/bin/env -C %1 ./%2%3\n")
             .arg(unitWord(folder), ProgramName, arguments);
@@ -105,17 +110,31 @@ Schedule nightlySchedule(const QString& folder, const QStringList& destinations,
     Schedule s;
     s.service = base + QStringLiteral(".service");
     s.timer = base + QStringLiteral(".timer");
-    s.serviceText = QStringLiteral("[Unit]\n"
-                                   "Description=Cópia de segurança de %1 (Pelivor)\n"
-                                   "Documentation=man:pelivor(1)\n"
-                                   "\n"
-                                   "[Service]\n"
-                                   "Type=oneshot\n"
-                                   "%2"
-                                   "Nice=10\n"
-                                   "SyslogIdentifier=pelivor\n")
-                        .arg(name, startLines(folder, destinations, options))
-                        .toUtf8();
+    s.notice = base + QStringLiteral("-falha.service");
+    s.serviceText =
+        QStringLiteral("[Unit]\n"
+                       "Description=Cópia de segurança de %1 (Pelivor)\n"
+                       "Documentation=man:pelivor(1)\n"
+                       "OnFailure=%3\n"
+                       "\n"
+                       "[Service]\n"
+                       "Type=oneshot\n"
+                       "%2"
+                       "Nice=10\n"
+                       "SyslogIdentifier=pelivor\n")
+            .arg(name, startLines(folder, runArguments(destinations, options)), s.notice)
+            .toUtf8();
+    s.noticeText = QStringLiteral("[Unit]\n"
+                                  "Description=Aviso de falha da cópia de segurança de %1 "
+                                  "(Pelivor)\n"
+                                  "Documentation=man:pelivor(1)\n"
+                                  "\n"
+                                  "[Service]\n"
+                                  "Type=oneshot\n"
+                                  "%2"
+                                  "SyslogIdentifier=pelivor\n")
+                       .arg(name, startLines(folder, QStringLiteral(" --avisar-falha")))
+                       .toUtf8();
     s.timerText = QStringLiteral("[Unit]\n"
                                  "Description=Cópia de segurança de %1 todo dia às %2 (Pelivor)\n"
                                  "\n"

@@ -11,6 +11,10 @@ namespace placing {
 struct Schedule {
     QString service, timer;            // the units' file names
     QByteArray serviceText, timerText; // their contents
+    // The unit that systemd starts when the service fails: it names the
+    // failure in the journal and, in a graphical session, on the desktop.
+    QString notice;
+    QByteArray noticeText;
 };
 
 // What each nightly run does besides copying.
@@ -20,7 +24,8 @@ struct RunOptions {
 };
 
 // The units for copying `folder` to each of `destinations` in turn (as the
-// program's --copiar-para takes them) every day at `hour`:`minute`. A time
+// program's --copiar-para takes them) every day at `hour`:`minute`, and for
+// telling of a run that failed. A time
 // missed while the computer was off is made up at the next start. Every
 // folder name gives units that systemd reads as written: one it cannot name
 // as a program (quotes, "\", a blank at its end) is started through env.

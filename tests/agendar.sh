@@ -2,8 +2,10 @@
 # The nightly schedule of pelivor-instalar as systemd reads it: every unit
 # passes systemd-analyze verify, whatever the folder's name; the options
 # reach the service; a destination that is not there is refused; a timer
-# that cannot be enabled is a failure; the linger command; and the README's
-# blocks, run as written, give the same units and runs.
+# that cannot be enabled is a failure; the linger command; the unit started
+# on a failure names it, on the desktop through a session bus where a
+# display is set; --remover takes every unit away; and the README's blocks,
+# run as written, give the same units and runs.
 #   agendar.sh <pelivor-instalar> <pelivor> <README.md>
 # Skipped (77) without systemd-analyze.
 set -eu
@@ -51,10 +53,11 @@ run() {
         return 1
     fi
 }
-service_of() { ls "$units"/pelivor-"$1"-*.service 2>/dev/null || true; }
+service_of() { ls "$units"/pelivor-"$1"-????????.service 2>/dev/null || true; }
+# The service, its timer and the unit started on its failure.
 analyze() {
-    systemd-analyze verify --man=no "$1" "${1%.service}.timer" >"$work/analyze" 2>&1 ||
-        fail "systemd-analyze recusou $1: $(cat "$work/analyze")"
+    systemd-analyze verify --man=no "$1" "${1%.service}.timer" "${1%.service}-falha.service" \
+        >"$work/analyze" 2>&1 || fail "systemd-analyze recusou $1: $(cat "$work/analyze")"
 }
 
 dest="$work/backup"
@@ -67,9 +70,13 @@ mkdir "$dest"
 for name in 'APP' 'Preço $HOME' "Loja d'Água \$1 \"x\" %u \`y\`" 'Fim ' 'cem%'; do
     mkdir "$work/$name"
     run 0 --agendar "$dest" 22:30 --modelo "$true_program" "$work/$name" || continue
-    service=$units/$(sed -n 's/^Unidades: \(.*\) e .*/\1/p' "$work/out")
+    service=$units/$(sed -n 's/^Unidades: \([^,]*\), .*/\1/p' "$work/out")
     analyze "$service"
-    grep -qxF "SyslogIdentifier=pelivor" "$service" || fail "sem SyslogIdentifier: $service"
+    for unit in "$service" "${service%.service}-falha.service"; do
+        grep -qxF "SyslogIdentifier=pelivor" "$unit" || fail "sem SyslogIdentifier: $unit"
+    done
+    grep -qxF "OnFailure=$(basename "${service%.service}")-falha.service" "$service" ||
+        fail "sem OnFailure: $service"
 done
 for line in "WorkingDirectory=$work/APP" "ExecStart=\"$work/APP/pelivor\" --copiar-para \"$dest\""; do
     grep -qxF "$line" "$(service_of APP)" || fail "falta no serviço: $line"
@@ -80,11 +87,16 @@ grep -qxF "ExecStart=/usr/bin/env -C \"$work/Loja d'Água \$\$1 \\\"x\\\" %%u \`
     "$(service_of Loja_d__gua__1__x___u__y_)" || fail "ExecStart da pasta de nome difícil"
 grep -q '^ExecStart=/usr/bin/env -C ".*/Fim " ./pelivor' "$(service_of Fim_)" ||
     fail "ExecStart da pasta com branco no fim"
+notice_of() { ls "$units"/pelivor-"$1"-????????-falha.service 2>/dev/null || true; }
+grep -qxF "ExecStart=\"$work/APP/pelivor\" --avisar-falha" "$(notice_of APP)" ||
+    fail "ExecStart do aviso de falha"
+grep -qxF "ExecStart=/usr/bin/env -C \"$work/Loja d'Água \$\$1 \\\"x\\\" %%u \`y\`\" ./pelivor --avisar-falha" \
+    "$(notice_of Loja_d__gua__1__x___u__y_)" || fail "ExecStart do aviso na pasta de nome difícil"
 
 # The unit names, the enabling, and where to look afterwards.
 run 0 --agendar "$dest" 02:05 --modelo "$true_program" "$work/APP"
 unit=$(basename "$(service_of APP)" .service)
-grep -qxF "Unidades: $unit.service e $unit.timer" "$work/out" &&
+grep -qxF "Unidades: $unit.service, $unit.timer e $unit-falha.service" "$work/out" &&
     grep -qxF -- "--user enable --now $unit.timer" "$work/systemctl.log" &&
     grep -q "Cópia agendada todo dia às 02:05; situação: systemctl --user status $unit.service" "$work/out" ||
     fail "--agendar: unidades ou ativação: $(cat "$work/out")"
@@ -146,6 +158,68 @@ run 0 --agendar "$drive_text" 22:30 --modelo "$true_program" "$work/NOVA" ||
 run 2 --verificar --modelo "$true_program" "$work/NOVA" || fail "--verificar sem --agendar"
 run 2 --agendar "$dest" --agendar "$dest" --agendar "$dest" 22:30 "$work/NOVA" ||
     fail "três destinos"
+
+# A run that failed names its failure, through the unit that systemd starts
+# on it, run here as systemd runs it (its folder, its ExecStart, the failed
+# run's status in MONITOR_EXIT_STATUS) after the service itself ran so: on
+# standard output, the journal's, always; on the desktop, through the
+# notification service of a session bus (a stub that records the call), only
+# while a display is set. A status that tells little (1, a verification that
+# found a file different) is named from the run's Log.txt record.
+stub=$(dirname "$0")/notifications.py
+if ! command -v dbus-run-session >/dev/null || ! command -v notify-send >/dev/null ||
+    ! /usr/bin/python3 -c 'import dbus, gi' 2>/dev/null; then
+    echo "SKIP: falta dbus-run-session, notify-send (libnotify-bin), python3-dbus ou python3-gi: o aviso de falha não foi visto"
+else
+    mkdir -p "$work/aviso/CAIXA" "$work/nas3"
+    echo vendas >"$work/aviso/CAIXA/VENDAS.DBF"
+    run 0 --agendar "$work/nas3" 22:30 --verificar --modelo "$program" "$work/aviso/CAIXA"
+    # unit_start UNIT: runs it as systemd would; $status.
+    unit_start() {
+        status=0
+        (cd "$(sed -n 's/^WorkingDirectory=//p' "$1")" &&
+            eval "exec env -u DISPLAY -u WAYLAND_DISPLAY $(sed -n 's/^ExecStart=//p' "$1")") \
+            >"$work/out" 2>"$work/err" || status=$?
+    }
+    # notice STATUS [DISPLAY]: the unit of the failure on a session bus with
+    # the stub; $work/notified holds what the stub was asked.
+    notice() {
+        rm -f "$work/notified" "$work/notified.ready"
+        MONITOR_EXIT_STATUS=$1 dbus-run-session -- sh -c '
+            /usr/bin/python3 "$1" "$2" &
+            for _ in $(seq 200); do [ -e "$2.ready" ] && break; sleep 0.05; done
+            cd "$3" && eval "env -u DISPLAY -u WAYLAND_DISPLAY ${5:+DISPLAY=$5} $4"
+            status=$?
+            kill $!
+            exit $status' sh "$stub" "$work/notified" \
+            "$(sed -n 's/^WorkingDirectory=//p' "$(notice_of CAIXA)")" \
+            "$(sed -n 's/^ExecStart=//p' "$(notice_of CAIXA)")" "${2:-}" >"$work/out" 2>"$work/err" ||
+            fail "o aviso de falha saiu com $?: $(cat "$work/err")"
+        touch "$work/notified"
+    }
+    rmdir "$work/nas3"
+    unit_start "$(service_of CAIXA)"
+    notice "$status" :0
+    said="A cópia de segurança de CAIXA falhou: Caminho não encontrado (erro 76)"
+    [ "$status" = 76 ] && [ "$(cat "$work/out")" = "$said" ] &&
+        [ "$(cat "$work/notified")" = "Pelivor|pelivor|2|$said|Detalhes em Log.txt, na pasta do programa, e em journalctl --user -t pelivor." ] ||
+        fail "aviso da falha 76 numa sessão gráfica: saiu com $status: $(cat "$work/out" "$work/notified")"
+    notice 76
+    [ "$(cat "$work/out")" = "$said" ] && [ ! -s "$work/notified" ] ||
+        fail "aviso sem sessão gráfica: $(cat "$work/out" "$work/notified")"
+    # A copy that went bad on the disk, its length and time kept: the nightly
+    # copy passes it by and its verification fails with 1.
+    mkdir "$work/nas3"
+    unit_start "$(service_of CAIXA)"
+    copy=$work/nas3$work/aviso/CAIXA/VENDAS.DBF
+    echo VENDAS >"$copy"
+    touch -r "$work/aviso/CAIXA/VENDAS.DBF" "$copy"
+    unit_start "$(service_of CAIXA)"
+    notice "$status" :0
+    said="A cópia de segurança de CAIXA falhou: Verificação: 1 arquivo igual, 1 diferente, 0 ausentes"
+    [ "$status" = 1 ] && [ "$(cat "$work/out")" = "$said" ] && grep -qF "|$said|" "$work/notified" ||
+        fail "aviso da verificação que falhou: saiu com $status: $(cat "$work/out" "$work/notified")"
+fi
 
 # The README's units by hand are those --agendar writes for the same folder.
 block() { # the sh block that follows the line matching $1

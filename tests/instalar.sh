@@ -279,7 +279,7 @@ mkdir "$work/backup"
 for folder in "$app" "$odd"; do
     run 1 --agendar "$work/backup" 2:05 --modelo "$true_program" "$folder" || true
 done
-[ "$(ls "$units" | wc -l)" = 4 ] || fail "--agendar não gravou as unidades: $(ls "$units")"
+[ "$(ls "$units" | wc -l)" = 6 ] || fail "--agendar não gravou as unidades: $(ls "$units")"
 refused 2 "HH:MM" --agendar 'E:\BACKUP' 24:00 "$app"
 refused 2 "HH:MM" --agendar 'E:\BACKUP' "$app"
 refused 2 "sem --remover" --agendar 'E:\BACKUP' 02:00 --remover "$app"

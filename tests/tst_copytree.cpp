@@ -269,7 +269,15 @@ private Q_SLOTS:
                          u"Outer/Mid/Blocked=in the way"_s, u"Outer/Mid/m.txt=m"_s}));
         QVERIFY(drives.log().contains(
             "Erro: 70 - Permiss\xc3\xa3o negada\t\t 70 Permiss\xc3\xa3o negada\t"));
-        QCOMPARE(drives.logRecords(), 2);
+        // The two levels' records, and one for each folder that did not
+        // reach the destination: the unreadable one, the one that could not
+        // be made, and the level that its failure ended.
+        QStringList notCopied = drives.logResults().filter(u"Não copiado: "_s);
+        notCopied.sort();
+        QCOMPARE(notCopied,
+                 (QStringList{u"Não copiado: F:\\S\\LOCKED\\"_s, u"Não copiado: F:\\S\\OUTER\\"_s,
+                              u"Não copiado: F:\\S\\OUTER\\MID\\Blocked"_s}));
+        QCOMPARE(drives.logRecords(), 2 + 3);
 
         // At the top level the failed creation is raised to the caller.
         writeFile(drives.host(u"D:\\U\\Open"_s), "in the way");

@@ -130,7 +130,12 @@ private Q_SLOTS:
                 QVERIFY(copied.size() < source.size());
                 QCOMPARE(run.box(), u"Drive de destino cheio! (erro 61)"_s);
                 QCOMPARE(run.w.lblCopyInfo(), u"Erro na execução da cópia. 61"_s);
-                QCOMPARE(drives.logRecords(), 1);
+                // Each file that did not fit named, then the run's report.
+                const QStringList results = drives.logResults();
+                QCOMPARE(results.filter(u"Não copiado: F:\\S\\"_s).size(),
+                         qsizetype(source.size() - copied.size()));
+                QCOMPARE(results.size(), qsizetype(source.size() - copied.size()) + 1);
+                QCOMPARE(results.last(), u"Erro na execução da cópia. 61"_s);
                 QVERIFY(drives.log().contains("\tD:\\T\t 61 Disco cheio\t"));
                 // Space freed: the next run completes the backup.
                 QVERIFY(succeeds(u"mount"_s, {u"-o"_s, u"remount,size=64m"_s, d}));
@@ -202,11 +207,18 @@ private Q_SLOTS:
         const Outcome o = runAsNobody(u"tree"_s, root);
         QCOMPARE(o.exitCode, 0);
         // Only the unreadable folder ends its level, with one status and one
-        // record; the refusals of single files pass without a word.
+        // record; the refusals of single files pass without a status or a
+        // box, each named in a record of its own.
         QCOMPARE(o.lines.filter(u"status Erro"_s),
                  QStringList{u"status Erro: 70 - Permissão negada"_s});
         QVERIFY(o.lines.filter(u"box"_s).isEmpty());
-        QCOMPARE(drives.logRecords(), 1);
+        QStringList results = drives.logResults();
+        results.sort();
+        QCOMPARE(results,
+                 (QStringList{u"Erro: 70 - Permissão negada"_s, u"Não copiado: F:\\S\\LOCKED\\"_s,
+                              u"Não copiado: F:\\S\\PROTECTED\\c.txt"_s,
+                              u"Não copiado: F:\\S\\READONLY\\d.txt"_s,
+                              u"Não copiado: F:\\S\\secret.txt"_s}));
         const auto copied = rawTree(t);
         QCOMPARE(copied, (std::map<std::string, std::string>{{"Locked/", ""},
                                                              {"Protected/", ""},
@@ -248,7 +260,9 @@ private Q_SLOTS:
             QVERIFY(command.lines.filter(u"Cópia Atualizada"_s).isEmpty());
             if (first.isEmpty()) {
                 first = command.lines;
-                QCOMPARE(drives.logRecords(), 2);
+                QCOMPARE(drives.logResults(), (QStringList{u"Não copiado: F:\\S\\LOCKED\\"_s,
+                                                           u"Erro: 70 - Permissão negada"_s,
+                                                           u"Erro na execução da cópia. 70"_s}));
                 QVERIFY(first.contains(u"status Erro na execução da cópia. 70"_s));
             } else {
                 QCOMPARE(command.lines, first);

@@ -88,7 +88,8 @@ private Q_SLOTS:
         c.cmdCopy->click();
         QCOMPARE(t.boxes.boxes.size(), size_t(1));
         ended(u"Erro na execução da cópia. 76"_s);
-        QCOMPARE(t.drives.logRecords(), 2);
+        QCOMPARE(t.drives.logResults(),
+                 (QStringList{done, u"Cópia interrompida."_s, u"Erro na execução da cópia. 76"_s}));
     }
 
     // A night's run that failed is in the status line the next morning,

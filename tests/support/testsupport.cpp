@@ -57,7 +57,8 @@ void RecordingWindow::fileVerifying(const QString& destDir, const std::string& n
     record(u"Lbl_CopyInfo"_s, verifyingText(destDir, name));
 }
 
-void RecordingWindow::fileFailed(const QString& path, const RecordedError& error) {
+void RecordingWindow::fileFailed(const QString& path, const std::string& /*hostPath*/,
+                                 const RecordedError& error) {
     failures << u"%1: %2"_s.arg(path).arg(error.number);
 }
 
@@ -171,6 +172,16 @@ QByteArray TempDrives::log() const {
 
 int TempDrives::logRecords() const {
     return QFileInfo(logPath()).isFile() ? int(log().count("\r\n")) - 1 : 0;
+}
+
+QStringList TempDrives::logResults() const {
+    QStringList results;
+    if (!QFileInfo(logPath()).isFile())
+        return results;
+    const QStringList lines = QString::fromLocal8Bit(log()).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    for (const QString& line : lines.mid(1))
+        results << line.section(u'\t', 0, 0);
+    return results;
 }
 
 void writeFile(const QString& path, const QByteArray& data, const QDateTime& modified) {

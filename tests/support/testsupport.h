@@ -41,7 +41,8 @@ public:
     void fileInHand(const QString& sourceDir, const QString& destDir,
                     const std::string& name) override;
     void fileVerifying(const QString& destDir, const std::string& name) override;
-    void fileFailed(const QString& path, const platform::RecordedError& error) override;
+    void fileFailed(const QString& path, const std::string& hostPath,
+                    const platform::RecordedError& error) override;
     void levelFailed(const platform::RecordedError& error) override;
     void runEnded(const TRAVO1::RunResult& result) override;
     void errorReported(const platform::RecordedError& error) override;
@@ -73,6 +74,7 @@ public:
     QString logPath() const { return host(u"C:\\PROG\\Log.txt"_s); }
     QByteArray log() const;
     int logRecords() const;                      // lines after the header
+    QStringList logResults() const;              // the RESULTADO of each record, in order
     void keep() { m_root.setAutoRemove(false); } // for a process that ends abruptly
     QString root() const { return m_root.path(); }
     // Installs, in another process (a child of the test), the drives of the

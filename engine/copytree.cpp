@@ -160,14 +160,14 @@ bool fileScan(const Level& level, const std::vector<DirEntry>& entries, const QS
 Directory destinationFolder(const Level& level, const std::string& name, const QString& text,
                             CopyRun& run) {
     FileSystem& fs = FileSystem::get();
-    try {
-        // A folder just made holds none: it is made without looking.
-        if (level.destDir.made())
-            raiseError(ErrPathNotFound);
-        return fs.openDirectory(level.destDir, name);
-    } catch (const Failure& f) {
-        if (f.number != ErrPathFileAccess && f.number != ErrPathNotFound)
-            throw; // the error path
+    // A folder just made holds none: it is made without looking.
+    if (!level.destDir.made()) {
+        try {
+            return fs.openDirectory(level.destDir, name);
+        } catch (const Failure& f) {
+            if (f.number != ErrPathFileAccess && f.number != ErrPathNotFound)
+                throw; // the error path
+        }
     }
     run.events.folderMaking(level.dest + text);
     bool made = false;

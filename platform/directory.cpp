@@ -65,14 +65,6 @@ Directory::Volume volumeOf(int fd) {
     return volume;
 }
 
-// The folder's own case folding, on a volume where folders have one.
-Directory::Volume withFolding(Directory::Volume volume, int fd) {
-    int flags = 0;
-    if (volume.foldsPerFolder)
-        volume.ignoresCase = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL);
-    return volume;
-}
-
 } // namespace
 
 Directory Directory::failed(int32_t error, std::string path) {
@@ -82,30 +74,18 @@ Directory Directory::failed(int32_t error, std::string path) {
     return d;
 }
 
-Directory::~Directory() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-Directory::Directory(Directory&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)),
-      m_volume(other.m_volume), m_identity(other.m_identity), m_made(other.m_made),
-      m_leftoversRemoved(other.m_leftoversRemoved), m_defaultAcl(other.m_defaultAcl) {}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
+OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
     if (this != &other) {
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
-        m_error = other.m_error;
-        m_path = std::move(other.m_path);
-        m_volume = other.m_volume;
-        m_identity = other.m_identity;
-        m_made = other.m_made;
-        m_leftoversRemoved = other.m_leftoversRemoved;
-        m_defaultAcl = other.m_defaultAcl;
     }
     return *this;
+}
+
+OwnedFd::~OwnedFd() {
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 std::string Directory::pathOf(const std::string& name) const {
@@ -115,29 +95,40 @@ std::string Directory::pathOf(const std::string& name) const {
 }
 
 void Directory::require() const {
-    if (m_fd < 0)
+    if (fd() < 0)
         raiseError(m_error ? m_error : ErrPathNotFound);
 }
 
 bool Directory::hasDefaultAcl() const {
     if (!m_defaultAcl)
-        m_defaultAcl = ::fgetxattr(m_fd, "system.posix_acl_default", nullptr, 0) > 0;
+        m_defaultAcl = ::fgetxattr(fd(), "system.posix_acl_default", nullptr, 0) > 0;
     return *m_defaultAcl;
 }
 
 std::optional<Directory::Identity> Directory::identity() const {
     struct statx sx {};
-    if (!m_identity && m_fd >= 0 &&
-        ::statx(m_fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &sx) == 0 &&
+    if (!m_identity && fd() >= 0 &&
+        ::statx(fd(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &sx) == 0 &&
         (sx.stx_mask & STATX_INO))
         m_identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
     return m_identity;
 }
 
+bool Directory::foldsHere() const {
+    if (!m_folds) {
+        int flags = 0;
+        m_folds = volume().foldsPerFolder && ::ioctl(fd(), FS_IOC_GETFLAGS, &flags) == 0 &&
+                  (flags & FS_CASEFOLD_FL);
+    }
+    return *m_folds;
+}
+
 bool Directory::ignoresCase() const {
     const Volume& v = volume();
-    if (v.ignoresCase || !v.caseProbe)
-        return v.ignoresCase;
+    if (v.ignoresCase || foldsHere())
+        return true;
+    if (!v.caseProbe)
+        return false;
     std::call_once(v.caseProbe->asked,
                    [&] { v.caseProbe->folds = FileSystem::get().foldsCase(*this); });
     return v.caseProbe->folds;
@@ -145,7 +136,7 @@ bool Directory::ignoresCase() const {
 
 const Directory::Volume& Directory::volume() const {
     if (!m_volume)
-        m_volume = m_fd >= 0 ? withFolding(volumeOf(m_fd), m_fd) : Volume{};
+        m_volume = fd() >= 0 ? volumeOf(fd()) : Volume{};
     return *m_volume;
 }
 
@@ -156,12 +147,12 @@ void Directory::learnFrom(const Directory& parent) {
     // gives the folder's identity.
     struct statx sx {};
     if (parent.m_volume &&
-        ::statx(m_fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &sx) == 0) {
+        ::statx(fd(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &sx) == 0) {
         const dev_t device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
         if (sx.stx_mask & STATX_INO)
             m_identity = Directory::Identity{device, sx.stx_ino};
         if (device == parent.m_volume->device)
-            m_volume = withFolding(*parent.m_volume, m_fd);
+            m_volume = parent.m_volume;
     }
 }
 

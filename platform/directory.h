@@ -37,6 +37,20 @@ struct DirEntry {
     bool directory = false;
 };
 
+// A descriptor closed with its owner, and moved with it.
+class OwnedFd {
+public:
+    OwnedFd() = default;
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    OwnedFd(OwnedFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    OwnedFd& operator=(OwnedFd&& other) noexcept;
+    ~OwnedFd();
+    int get() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
 // An open directory, or the error number that opening it gave; operations on
 // a directory that could not be opened raise that error.
 class Directory {
@@ -44,13 +58,12 @@ public:
     Directory() = default;
     Directory(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
     static Directory failed(int32_t error, std::string path);
-    ~Directory();
-    Directory(Directory&& other) noexcept;
-    Directory& operator=(Directory&& other) noexcept;
+    Directory(Directory&& other) noexcept = default;
+    Directory& operator=(Directory&& other) noexcept = default;
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
 
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     int32_t error() const { return m_error; }
     const std::string& path() const { return m_path; }
     std::string pathOf(const std::string& name) const;
@@ -67,7 +80,7 @@ public:
     bool ignoresCase() const;
     // Whether it may ignore case: ignoresCase() is then worth asking. False
     // where the type tells that names are matched exactly.
-    bool mayIgnoreCase() const { return volume().ignoresCase || volume().caseProbe; }
+    bool mayIgnoreCase() const { return volume().ignoresCase || volume().caseProbe || foldsHere(); }
     // Whether it lies on a network share or a FUSE file system, where every
     // question waits for a round trip to a server or a program.
     bool remote() const { return volume().remote; }
@@ -103,15 +116,19 @@ private:
     friend class FileSystem;
     // Asked of the host once, on the first question.
     const Volume& volume() const;
+    // Whether this folder folds case on its own (a case-folding ext4 folder),
+    // asked only when a run wants to know: one call a folder.
+    bool foldsHere() const;
     // Learns the volume from its parent's where both lie on one, which the
     // kernel tells without a round trip; and its identity with it.
     void learnFrom(const Directory& parent);
     bool hasDefaultAcl() const;
-    int m_fd = -1;
+    OwnedFd m_fd;
     int32_t m_error = 0;
     std::string m_path;
     mutable std::optional<Volume> m_volume;
     mutable std::optional<Identity> m_identity;
+    mutable std::optional<bool> m_folds;
     bool m_made = false;
     mutable bool m_leftoversRemoved = false; // by the first copy into it
     // Whether it has a default ACL, which new files take their bits from.

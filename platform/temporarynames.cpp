@@ -1,11 +1,11 @@
 #include "platform/temporarynames.h"
 #include "platform/files.h"
 
-#include <QByteArray>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -26,10 +26,16 @@ long long number(std::string_view text) {
     return std::strtoll(std::string(text).c_str(), nullptr, 10);
 }
 
+// This process's id, asked once: a name is made for every copy.
+pid_t ownPid() {
+    static const pid_t pid = ::getpid();
+    return pid;
+}
+
 // Whether a process of this computer is gone. This very process is taken
 // for gone: the caller knows the copies it has under way.
 bool processGone(pid_t pid) {
-    return pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH);
+    return pid == ownPid() || (::kill(pid, 0) != 0 && errno == ESRCH);
 }
 
 } // namespace
@@ -49,12 +55,18 @@ const std::string& computerName() {
 }
 
 std::string temporaryName() {
-    return FileSystem::temporaryPrefix + computerName() + '-' + std::to_string(::getpid()) + '-' +
-           std::to_string(::time(nullptr)) + '.' +
-           QByteArray::number(QRandomGenerator::global()->generate(), 16)
-               .rightJustified(8, '0')
-               .toStdString() +
-           ".tmp";
+    // The part that never changes is made once: a name is made for every copy.
+    static const std::string stem =
+        FileSystem::temporaryPrefix + computerName() + '-' + std::to_string(ownPid()) + '-';
+    char tail[40];
+    char* end = std::to_chars(tail, tail + 20, ::time(nullptr)).ptr;
+    *end++ = '.';
+    const uint32_t random = QRandomGenerator::global()->generate();
+    for (int shift = 28; shift >= 0; shift -= 4)
+        *end++ = "0123456789abcdef"[(random >> shift) & 0xf];
+    std::string name;
+    name.reserve(stem.size() + size_t(end - tail) + 4);
+    return name.append(stem).append(tail, end).append(".tmp");
 }
 
 bool abandoned(std::string_view name, const struct stat& st, time_t now) {

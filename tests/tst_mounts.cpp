@@ -181,7 +181,7 @@ private Q_SLOTS:
         QVERIFY(child.waitForFinished(10000));
         const int staged =
             int(QDir(top).entryList({u".pelivor-*.tmp"_s}, QDir::Dirs | QDir::Hidden).size());
-        QCOMPARE(staged, 6);
+        QCOMPARE(staged, int(Lookahead::stagingFolders));
 
         const QString mine = u"/.pelivor-"_s + QSysInfo::machineHostName();
         writeFile(top + mine + u"-999999-0badf00d.tmp"_s, "partial");

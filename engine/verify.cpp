@@ -213,6 +213,50 @@ void Walk::unreadable(const std::string& path, int32_t error) {
     m_observer.unreadable(path, e);
 }
 
+// Passes a verification's events on, and records in Log.txt each file it
+// found missing, different or unreadable, by its path as the window shows
+// it: at most as many as a copy names, then how many more.
+class VerifyLog final : public VerifyObserver {
+public:
+    VerifyLog(VerifyObserver& next, const QString& to) : m_next(next), m_to(to) {}
+    void missing(const std::string& hostPath) override {
+        m_next.missing(hostPath);
+        record(QStringLiteral("Ausente no destino: "), hostPath, {});
+    }
+    void different(const std::string& hostPath) override {
+        m_next.different(hostPath);
+        record(QStringLiteral("Diferente da origem: "), hostPath, {});
+    }
+    void unreadable(const std::string& hostPath, const RecordedError& error) override {
+        m_next.unreadable(hostPath, error);
+        record(QStringLiteral("Não lido: "), hostPath, error);
+    }
+    void failed(const RecordedError& error) override { m_next.failed(error); }
+    void stopped() override { m_next.stopped(); }
+    void finished(const VerifyCounts& counts) override {
+        m_next.finished(counts);
+        if (m_named > RunLog::NamedFailures)
+            appendRunLog(QStringLiteral("... e mais %1 arquivos diferentes, ausentes ou não lidos")
+                             .arg(m_named - RunLog::NamedFailures),
+                         m_to);
+    }
+
+private:
+    void record(const QString& what, const std::string& hostPath, const RecordedError& error) {
+        if (++m_named > RunLog::NamedFailures)
+            return;
+        const KeepRecordedError kept;
+        QString path;
+        resumeNext([&] { path = DriveTable::current().toDrivePath(hostPath); });
+        appendRunLog(what + (path.isEmpty() ? hostText(hostPath) : path), m_to, error.number,
+                     error.description);
+    }
+
+    VerifyObserver& m_next;
+    QString m_to;
+    int64_t m_named = 0;
+};
+
 } // namespace
 
 QString verifyResultText(const VerifyOutcome& outcome) {
@@ -254,7 +298,8 @@ VerifyOutcome VerifyCopy(const QString& from, const QString& to, VerifyObserver&
     }
 
     StopFlag = 0; // a stop before this run belongs to an earlier one
-    Walk walk(observer, to, logName(from));
+    VerifyLog logged(observer, to);
+    Walk walk(logged, to, logName(from));
     try {
         FileSystem& fs = FileSystem::get();
         const Directory source = fs.openDirectory(hostFolder(from));
@@ -269,15 +314,15 @@ VerifyOutcome VerifyCopy(const QString& from, const QString& to, VerifyObserver&
         outcome.error = walk.firstUnreadable;
     } catch (const StopRequested&) {
         outcome.end = VerifyEnd::Stopped;
-        observer.stopped();
+        logged.stopped();
     } catch (const Failure&) {
         outcome.end = VerifyEnd::Failed;
         outcome.error = Err();
-        observer.failed(outcome.error);
+        logged.failed(outcome.error);
     }
     walk.ahead.reset();
     outcome.counts = walk.counts;
-    observer.finished(outcome.counts);
+    logged.finished(outcome.counts);
     appendRunLog(verifyResultText(outcome), to, outcome.error.number, outcome.error.description);
     return outcome;
 }

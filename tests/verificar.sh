@@ -76,6 +76,13 @@ if [ "$status" != 1 ] || [ "$(wc -l <"$work/err")" != 3 ] ||
     [ "$(last)" != "Verificação: 1 arquivo igual, 1 diferente, 2 ausentes" ]; then
     fail "--verificar com um arquivo diferente e um ausente: saiu com $status"
 fi
+# Log.txt names them too, each in a record of its own, by its drive text.
+dcopy=C:$(printf %s "$copy" | tr / '\\')
+dest=C:$(printf %s "$work/D" | tr / '\\')
+[ "$(records 'Diferente da origem')" = "Diferente da origem: $dcopy\\sub\\b.txt|$dest| 0 " ] &&
+    [ "$(records 'Ausente no destino' | wc -l)" = 2 ] &&
+    records 'Ausente no destino' | grep -qxF "Ausente no destino: $dcopy\\a.txt|$dest| 0 " ||
+    fail "--verificar não nomeou no Log.txt os arquivos diferentes e ausentes"
 rm "$P/$odd"
 
 # Nothing to verify against, or another run of the folder: 76, 5.

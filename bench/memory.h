@@ -3,6 +3,7 @@
 // after another, copied and rerun on a tmpfs, so that the disk sets no pace
 // and a million files fit in minutes.
 
+#include "bench/bench.h"
 #include "bench/runner.h"
 
 #include <filesystem>
@@ -10,10 +11,13 @@
 
 namespace bench {
 
+// MemAvailable of /proc/meminfo in bytes; 0 where it cannot be read.
+int64_t availableMemory();
+
 // Prints the table and the targets (at most 64 MiB at every size, flat
-// from the smallest to the largest). Raises Unavailable when no tmpfs can
-// be mounted.
-void runMemory(const std::filesystem::path& work, const std::vector<int>& sizes,
-               const Peer& pelivor);
+// from the smallest to the largest), which it returns. Raises Unavailable
+// when no tmpfs can be mounted.
+std::vector<TargetResult> runMemory(const std::filesystem::path& work,
+                                    const std::vector<int>& sizes, const Peer& pelivor);
 
 } // namespace bench

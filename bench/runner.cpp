@@ -3,6 +3,7 @@
 #include "engine/copycommand.h"
 #include "platform/drives.h"
 #include "platform/events.h"
+#include "platform/files.h"
 #include "platform/messagebox.h"
 #include "ui/frm_copy.h"
 
@@ -56,6 +57,15 @@ private:
     int m_pointer = 0;
 };
 
+// The host's file services, but never a pool of workers: Pelivor on one
+// thread, the yardstick of what the pool gains.
+class OneThread : public platform::FileSystem {
+public:
+    bool asksAhead(const platform::Directory&, const platform::Directory&) override {
+        return false;
+    }
+};
+
 QString drivePath(const std::string& hostPath) {
     return platform::DriveTable::current().toDrivePath(hostPath);
 }
@@ -92,7 +102,7 @@ std::unique_ptr<TRAVO1::WindowModel> mainWindow(const QString& from, const QStri
     return form;
 }
 
-Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
+Peer pelivorPeer(const QString& name, WindowFactory makeWindow, bool oneThread) {
     Peer peer;
     peer.name = name;
     peer.verified = true;
@@ -102,7 +112,12 @@ Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
         window->reset();
         *window = makeWindow(drivePath(source), drivePath(destination));
     };
-    peer.copy = [window](const std::string&, const std::string&) {
+    peer.copy = [window, oneThread](const std::string&, const std::string&) {
+        static OneThread single;
+        struct Installed { // the host's again however the run ends
+            explicit Installed(platform::FileSystem* fs) { platform::FileSystem::install(fs); }
+            ~Installed() { platform::FileSystem::install(nullptr); }
+        } installed(oneThread ? &single : nullptr);
         TRAVO1::cmdCopy_Click(**window);
         const QString status = (*window)->lblCopyInfo();
         if (!status.startsWith(QStringLiteral("Cópia Atualizada")))

@@ -3,6 +3,7 @@
 #include "bench/mounts.h"
 #include "platform/runmark.h"
 
+#include <QFile>
 #include <QTextStream>
 #include <algorithm>
 #include <chrono>
@@ -92,10 +93,22 @@ private:
     const fs::path m_seen, m_real;
     Scenario m_scenarios[ScenarioCount];
     std::vector<double> m_stopMs; // from ESC to the end of the run, a round each
+    QString m_loadAtStart;        // of the machine, which other programs share
     std::vector<TargetResult> m_targets;
 };
 
+// The load averages of /proc/loadavg (1, 5 and 15 minutes): on a shared
+// machine they tell how far the times can be trusted.
+QString loadAverages() {
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return QString::fromLatin1(fields.mid(0, 3).join(' '));
+}
+
 void Bench::main() {
+    m_loadAtStart = loadAverages();
     const fs::path sources = m_o.work / "src", tree = sources / "TREE", large = sources / "LARGE";
     fs::create_directories(m_real);
     std::unique_ptr<Mount> share;
@@ -261,7 +274,9 @@ void Bench::print() {
         out << QStringLiteral("; ") << m_o.where;
     if (m_o.latencyMs > 0)
         out << QStringLiteral("; destinations on latencyfs, %1 ms an operation").arg(m_o.latencyMs);
-    out << QStringLiteral("\n\n| scenario | tool | median s | files/s | MB/s | Pelivor ÷ tool "
+    out << QStringLiteral("\nLoad averages (1, 5, 15 min): %1 at the start, %2 at the end\n")
+               .arg(m_loadAtStart, loadAverages());
+    out << QStringLiteral("\n| scenario | tool | median s | files/s | MB/s | Pelivor ÷ tool "
                           "(per round) | peak MiB |\n|---|---|---:|---:|---:|---:|---:|\n");
     const Peer& ours = m_peers.front();
     for (const Scenario& s : m_scenarios) {

@@ -130,17 +130,20 @@ double millisecondsToStop(const std::string& source, const std::string& destinat
     using Clock = std::chrono::steady_clock;
     const auto window = headlessWindow(drivePath(source), drivePath(destination));
     std::optional<Clock::time_point> pressed;
-    QTimer::singleShot(afterMs, [&] {
+    // Owned here, so that a key not pressed before the run ended goes with
+    // it and cannot stop a later run.
+    QTimer key;
+    key.setSingleShot(true);
+    QObject::connect(&key, &QTimer::timeout, [&] {
         TRAVO1::StopFlag = 1;
         pressed = Clock::now();
     });
+    key.start(afterMs);
     TRAVO1::cmdCopy_Click(*window);
     const auto ended = Clock::now();
     TRAVO1::StopFlag = 0;
-    if (!pressed) {
-        platform::pumpEvents(); // the key, too late for this run
+    if (!pressed)
         return -1;
-    }
     return std::chrono::duration<double, std::milli>(ended - *pressed).count();
 }
 

@@ -56,9 +56,9 @@ std::map<QString, Peer> knownPeers() {
 
 // One scenario: where its trees go. The suite runs several in turn.
 struct Request {
-    bool tmpfs = false;    // on a tmpfs that the benchmark mounts
-    double latencyMs = 0;  // > 0: destinations on latencyfs
-    QStringList arguments; // as the README gives it, for the summary
+    bool tmpfs = false;   // on a tmpfs that the benchmark mounts
+    double latencyMs = 0; // > 0: destinations on latencyfs
+    QString title;        // its name and option, for the summary
 };
 
 QString fixed(double x) {
@@ -208,7 +208,7 @@ void printSummary(const std::vector<std::pair<Request, std::vector<TargetResult>
     out << QStringLiteral("\nEvery target of this run:\n");
     int missed = 0;
     for (const auto& [request, targets] : outcomes) {
-        out << QStringLiteral("\n%1:\n").arg(request.arguments.join(QLatin1Char(' ')));
+        out << QStringLiteral("\n%1:\n").arg(request.title);
         for (const TargetResult& t : targets) {
             std::vector<TargetResult> ignored;
             report(out, ignored, t);
@@ -295,11 +295,12 @@ int main(int argc, char** argv) {
                 if (parser.isSet(QLatin1String(each)))
                     throw std::runtime_error(std::string("--suite chooses --") + each +
                                              " for each scenario itself");
-            const QString ms = QStringLiteral("--latency-ms");
-            requests = {{true, 0, {QStringLiteral("--tmpfs")}},
-                        {false, 0, {QStringLiteral("(the disk)")}},
-                        {false, 1, {ms, QStringLiteral("1")}},
-                        {false, farShareMs, {ms, fixed(farShareMs)}}};
+            requests = {
+                {true, 0, QStringLiteral("tmpfs (--tmpfs)")},
+                {false, 0, QStringLiteral("local disk (no option)")},
+                {false, 1, QStringLiteral("share at 1 ms (--latency-ms 1)")},
+                {false, farShareMs,
+                 QStringLiteral("far share at %1 ms (--latency-ms %1)").arg(fixed(farShareMs))}};
         } else {
             const double latency = valueOr(parser, "latency-ms", QStringLiteral("0")).toDouble();
             if (parser.isSet(QStringLiteral("latency-ms")) && latency <= 0)
@@ -317,15 +318,14 @@ int main(int argc, char** argv) {
             } catch (const Unavailable& e) {
                 if (!suite)
                     throw;
-                std::printf("SKIP: %s: %s\n", qPrintable(request.arguments.join(QLatin1Char(' '))),
-                            e.what());
+                std::printf("SKIP: %s: %s\n", qPrintable(request.title), e.what());
                 outcomes.emplace_back(request,
                                       std::vector<TargetResult>{{QStringLiteral("not measured: ") +
                                                                  QString::fromUtf8(e.what())}});
             }
         }
         if (suite) {
-            Request memory{false, 0, {QStringLiteral("(peak memory)")}};
+            Request memory{false, 0, QStringLiteral("peak memory (--memory)")};
             try {
                 const WorkFolder folder(base, false);
                 outcomes.emplace_back(memory, runMemory(folder.path, memorySizes(parser), pelivor));

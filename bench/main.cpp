@@ -61,6 +61,7 @@ struct Request {
     QString title;        // its name and option, for the summary
 };
 
+// A number as one would type it on the command line: "10", "0.5".
 QString fixed(double x) {
     return QString::number(x, 'g', 6);
 }
@@ -98,15 +99,19 @@ struct WorkFolder {
     }
 };
 
+// The option's value where the command line set it, else `fallback`.
 QString valueOr(const QCommandLineParser& parser, const char* name, const QString& fallback) {
     const QString option = QLatin1String(name);
     return parser.isSet(option) ? parser.value(option) : fallback;
 }
 
+// The same as a whole number.
 int number(const QCommandLineParser& parser, const char* name, int fallback) {
     return valueOr(parser, name, QString::number(fallback)).toInt();
 }
 
+// The tree sizes of the memory runs; none for "none". Raises on a size
+// below 1.
 std::vector<int> memorySizes(const QCommandLineParser& parser) {
     std::vector<int> sizes;
     const QString list =

@@ -36,13 +36,15 @@ package:
 	cmake --preset release
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target package
 
-# Pelivor against the floor, cp and rsync on a generated tree, with its targets;
-# BENCH_ARGS="--latency-ms 1" for a share, "--files 100000" etc.
+# Pelivor against the floor, cp and rsync on generated trees, with every
+# target: on a tmpfs, the disk, shares at 1 and 10 ms, and the peak memory.
+# BENCH_ARGS runs one scenario instead: "--tmpfs", "--latency-ms 10",
+# "--files 100000" (the disk) etc.
 bench:
 	@sh scripts/install-deps bench
 	cmake --preset bench
 	cmake --build $(BENCH_DIR) -j $(JOBS)
-	$(BENCH_DIR)/bench/pelivor-bench $(BENCH_ARGS)
+	$(BENCH_DIR)/bench/pelivor-bench $(or $(BENCH_ARGS),--suite)
 
 build-test:
 	@sh scripts/install-deps test

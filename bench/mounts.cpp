@@ -1,11 +1,14 @@
 #include "bench/mounts.h"
 
+#include "platform/mounttable.h"
+
 #include <QFile>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
 #include <linux/magic.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -21,6 +24,17 @@ bool isFuse(const fs::path& point) {
 }
 
 } // namespace
+
+QString fileSystemType(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    QString type;
+    for (const platform::MountEntry& mount : platform::parseMountInfo(platform::mountInfoText()))
+        if (mount.device == st.st_dev)
+            type = QString::fromUtf8(mount.type); // the last mount of it is the one seen
+    return type;
+}
 
 std::unique_ptr<Mount> Mount::latency(const fs::path& backing, const fs::path& point,
                                       double delayMs) {

@@ -16,6 +16,10 @@ struct Unavailable : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The type of the file system that holds `path` ("tmpfs", "ext4", ...), as
+// the mount table names it; empty when it cannot tell.
+QString fileSystemType(const std::filesystem::path& path);
+
 class Mount {
 public:
     // latencyfs over `point`, passing through to `backing`, every

@@ -4,6 +4,7 @@
 #include "engine/statustexts.h"
 #include "platform/drives.h"
 #include "platform/events.h"
+#include "platform/files.h"
 #include "platform/messagebox.h"
 #include "ui/frm_copy.h"
 
@@ -76,6 +77,15 @@ private:
     Frm_Copy m_form;
 };
 
+// The host's file services, but never a pool of workers: Pelivor on one
+// thread, the yardstick of what the pool gains.
+class OneThread : public platform::FileSystem {
+public:
+    bool asksAhead(const platform::Directory&, const platform::Directory&) override {
+        return false;
+    }
+};
+
 QString drivePath(const std::string& hostPath) {
     return platform::DriveTable::current().toDrivePath(hostPath);
 }
@@ -106,7 +116,7 @@ std::unique_ptr<Front> mainWindow(const QString& from, const QString& to) {
     return std::make_unique<WindowFront>(from, to);
 }
 
-Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
+Peer pelivorPeer(const QString& name, WindowFactory makeWindow, bool oneThread) {
     Peer peer;
     peer.name = name;
     peer.verified = true;
@@ -116,7 +126,12 @@ Peer pelivorPeer(const QString& name, WindowFactory makeWindow) {
         window->reset();
         *window = makeWindow(drivePath(source), drivePath(destination));
     };
-    peer.copy = [window](const std::string&, const std::string&) {
+    peer.copy = [window, oneThread](const std::string&, const std::string&) {
+        static OneThread single;
+        struct Installed { // the host's again however the run ends
+            explicit Installed(platform::FileSystem* fs) { platform::FileSystem::install(fs); }
+            ~Installed() { platform::FileSystem::install(nullptr); }
+        } installed(oneThread ? &single : nullptr);
         const QString status = (*window)->run();
         if (!status.startsWith(QStringLiteral("Cópia Atualizada")))
             throw std::runtime_error("Pelivor ended with \"" + status.toStdString() + '"');
@@ -128,17 +143,20 @@ double millisecondsToStop(const std::string& source, const std::string& destinat
     using Clock = std::chrono::steady_clock;
     const auto window = headlessWindow(drivePath(source), drivePath(destination));
     std::optional<Clock::time_point> pressed;
-    QTimer::singleShot(afterMs, [&] {
+    // Owned here, so that a key not pressed before the run ended goes with
+    // it and cannot stop a later run.
+    QTimer key;
+    key.setSingleShot(true);
+    QObject::connect(&key, &QTimer::timeout, [&] {
         TRAVO1::StopFlag = 1;
         pressed = Clock::now();
     });
+    key.start(afterMs);
     window->run();
     const auto ended = Clock::now();
     TRAVO1::StopFlag = 0;
-    if (!pressed) {
-        platform::pumpEvents(); // the key, too late for this run
+    if (!pressed)
         return -1;
-    }
     return std::chrono::duration<double, std::milli>(ended - *pressed).count();
 }
 

@@ -52,8 +52,10 @@ std::unique_ptr<Front> mainWindow(const QString& from, const QString& to);
 
 // Pelivor's Copy command through the window that `makeWindow` gives; a run
 // that does not end on "Cópia Atualizada" fails. Host folders become drive
-// paths through the drive table in force.
-Peer pelivorPeer(const QString& name, WindowFactory makeWindow);
+// paths through the drive table in force. `oneThread`: the run is refused
+// the look-ahead pool (FileSystem::asksAhead answers false), so that it
+// works on the user-interface thread alone, whatever the volumes.
+Peer pelivorPeer(const QString& name, WindowFactory makeWindow, bool oneThread = false);
 
 // Milliseconds from an ESC, pressed `afterMs` into Pelivor's copy of `source`
 // into `destination` (as the window's event pump delivers the key), to the

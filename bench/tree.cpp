@@ -128,7 +128,7 @@ TreeSizes buildTree(const TreeShape& shape, const fs::path& root, const fs::path
         }
         fs::create_directories(path.parent_path());
         writeContent(path, f.bytes, contentSeed(f, 0));
-        setModified(path, builtAt + f.index, (f.index * 7919) % 1000000000);
+        setModified(path, builtAt + f.index, int64_t(f.index) * 7919 % 1000000000);
         Amount& amount = f.large ? sizes.large : sizes.small;
         ++amount.files;
         amount.bytes += f.bytes;

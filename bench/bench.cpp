@@ -1,6 +1,7 @@
 #include "bench/bench.h"
 
 #include "bench/mounts.h"
+#include "bench/targets.h"
 #include "bench/verify.h"
 #include "platform/runmark.h"
 
@@ -21,57 +22,6 @@ namespace bench {
 namespace fs = std::filesystem;
 
 namespace {
-
-double median(std::vector<double> s) {
-    std::sort(s.begin(), s.end());
-    const size_t n = s.size();
-    return n == 0 ? 0 : n % 2 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
-}
-
-struct Result {
-    std::vector<double> seconds; // one a round; every peer runs once a round
-    int64_t peak = 0;
-};
-
-struct Scenario {
-    QString title;
-    Amount walked;                  // files the tools look at
-    Amount written;                 // files and bytes they must copy
-    std::map<QString, Result> runs; // by peer
-};
-
-enum ScenarioId {
-    FullCopy,
-    NoOp,
-    OnePercent,
-    Large,
-    SecondNoOp,
-    Verify,
-    VerifyLarge,
-    ScenarioCount
-};
-
-bool verifies(int id) {
-    return id == Verify || id == VerifyLarge;
-}
-
-// Pelivor's time over the peer's, one figure a round, so that a round in
-// which the disk was busy for everyone weighs as little as a quiet one.
-struct Ratio {
-    double ofMedians = 0, low = 0, high = 0;
-};
-
-Ratio ratio(const Result& ours, const Result& theirs) {
-    Ratio r;
-    r.ofMedians = median(ours.seconds) / median(theirs.seconds);
-    r.low = 1e300;
-    for (size_t i = 0; i < std::min(ours.seconds.size(), theirs.seconds.size()); ++i) {
-        const double x = ours.seconds[i] / theirs.seconds[i];
-        r.low = std::min(r.low, x);
-        r.high = std::max(r.high, x);
-    }
-    return r;
-}
 
 class Bench {
 public:
@@ -112,7 +62,6 @@ private:
     void secondTree(const fs::path& sources);
     void stopOnShare(const fs::path& tree);
     void print();
-    void printTargets(QTextStream& out);
 
     const BenchOptions& m_o;
     std::vector<Peer> m_peers;
@@ -363,144 +312,10 @@ void Bench::print() {
         "(files/s: files in the tree per second; MB/s: MiB that had to be copied, "
         "or were compared, per second; in brackets the lowest and highest ratio of "
         "one round)\n");
-    printTargets(out);
-}
-
-void Bench::printTargets(QTextStream& out) {
-    // `faster`: the peer's time over ours, at least `limit`; otherwise our
-    // time over the peer's, at most `limit`. `ours` is the Pelivor held to it.
-    struct Target {
-        ScenarioId scenario;
-        const char* ours;
-        const char* peer;
-        bool faster;
-        double limit;
-    };
-    // The user's view: the flushed floor is the one a run that flushes is
-    // held against.
-    static const Target disk[] = {{NoOp, "pelivor", "floor", false, 1.10},
-                                  {SecondNoOp, "pelivor", "floor", false, 1.10},
-                                  {NoOp, "pelivor", "rsync+sync", false, 0.6},
-                                  {FullCopy, "pelivor", "floorR+sync", false, 1.05},
-                                  {OnePercent, "pelivor", "floorR+sync", false, 1.10},
-                                  {Large, "pelivor", "cp+sync", true, 0.95},
-                                  {Verify, "pelivor", "cmp", true, 0.9},
-                                  {VerifyLarge, "pelivor", "cmp", true, 0.9}};
-    // No disk: on one thread no cost over the floor, and with the pool both
-    // cores at work.
-    static const Target tmpfs[] = {{FullCopy, "pelivor1", "floorR", false, 1.05},
-                                   {OnePercent, "pelivor1", "floorR", false, 1.05},
-                                   {NoOp, "pelivor1", "floor", false, 1.05},
-                                   {FullCopy, "pelivor", "cp", true, 1.6},
-                                   {FullCopy, "pelivor", "floorR", true, 1.6},
-                                   {NoOp, "pelivor", "floor", true, 1.4},
-                                   {Verify, "pelivor", "cmp", true, 0.9},
-                                   {VerifyLarge, "pelivor", "cmp", true, 0.9}};
-    static const Target share[] = {
-        {NoOp, "pelivor", "rsync", true, 4},       {NoOp, "pelivor", "cp", true, 4},
-        {OnePercent, "pelivor", "rsync", true, 4}, {OnePercent, "pelivor", "cp", true, 4},
-        {FullCopy, "pelivor", "rsync", true, 1.5}, {FullCopy, "pelivor", "cp", true, 1.5},
-        {Verify, "pelivor", "cmp", true, 0.9},     {VerifyLarge, "pelivor", "cmp", true, 0.9}};
-    static const Target farShare[] = {
-        {NoOp, "pelivor", "rsync", true, 10},      {NoOp, "pelivor", "cp", true, 10},
-        {OnePercent, "pelivor", "rsync", true, 6}, {OnePercent, "pelivor", "cp", true, 6},
-        {FullCopy, "pelivor", "cp", true, 3},      {FullCopy, "pelivor", "rsync", true, 6},
-        {Verify, "pelivor", "cmp", true, 0.9},     {VerifyLarge, "pelivor", "cmp", true, 0.9}};
-    const bool far = m_o.latencyMs >= farShareMs;
-    out << QStringLiteral("\nTargets:\n");
-    const auto check = [&](const Target& t) {
-        // A tree without large files (the tmpfs's and the shares' default)
-        // has nothing to hold the large-file targets to.
-        if ((t.scenario == Large || t.scenario == VerifyLarge) && m_o.shape.large == 0)
-            return;
-        const Scenario& s = m_scenarios[t.scenario];
-        const QString ours = QLatin1String(t.ours), peer = QLatin1String(t.peer);
-        TargetResult result;
-        result.text = QStringLiteral("%1, %2 vs %3: ").arg(s.title, ours, peer);
-        if (!s.runs.contains(ours) || !s.runs.contains(peer)) {
-            result.text += QStringLiteral("not measured");
-            report(out, m_targets, result);
-            return;
-        }
-        const Ratio r = ratio(s.runs.at(ours), s.runs.at(peer));
-        bool met = false;
-        if (t.faster) {
-            // As fast as: the inverse, its range turned round.
-            const double x = 1 / r.ofMedians;
-            result.text += QStringLiteral("%1x %2 (%3-%4 per round), at least %5x")
-                               .arg(x, 0, 'f', 2)
-                               .arg(t.scenario == Large || verifies(t.scenario)
-                                        ? QStringLiteral("its throughput")
-                                        : QStringLiteral("as fast"))
-                               .arg(1 / r.high, 0, 'f', 2)
-                               .arg(1 / r.low, 0, 'f', 2)
-                               .arg(t.limit);
-            met = x >= t.limit;
-        } else {
-            result.text += QStringLiteral("%1x its time (%2-%3 per round), at most %4x")
-                               .arg(r.ofMedians, 0, 'f', 2)
-                               .arg(r.low, 0, 'f', 2)
-                               .arg(r.high, 0, 'f', 2)
-                               .arg(t.limit, 0, 'f', 2);
-            met = r.ofMedians <= t.limit;
-        }
-        result.state = met ? TargetResult::Met : TargetResult::Missed;
-        report(out, m_targets, result);
-    };
-    switch (m_o.volume) {
-    case Volume::Disk:
-        std::for_each(std::begin(disk), std::end(disk), check);
-        break;
-    case Volume::Tmpfs:
-        std::for_each(std::begin(tmpfs), std::end(tmpfs), check);
-        break;
-    case Volume::Share:
-        if (far)
-            std::for_each(std::begin(farShare), std::end(farShare), check);
-        else
-            std::for_each(std::begin(share), std::end(share), check);
-        break;
-    }
-
-    if (m_o.volume == Volume::Share && m_peers.front().inProcess) {
-        const double limit = far ? 100 : 50;
-        TargetResult stop{QStringLiteral("ESC in a full copy: ")};
-        if (m_stopMs.empty()) {
-            stop.text += QStringLiteral("not measured (every run ended before the key)");
-        } else {
-            const double worst = *std::max_element(m_stopMs.begin(), m_stopMs.end());
-            stop.text += QStringLiteral("stopped %1 ms after the key (at most %2 in %3 runs), at "
-                                        "most %4")
-                             .arg(median(m_stopMs), 0, 'f', 1)
-                             .arg(worst, 0, 'f', 1)
-                             .arg(m_stopMs.size())
-                             .arg(limit);
-            stop.state = worst <= limit ? TargetResult::Met : TargetResult::Missed;
-        }
-        report(out, m_targets, stop);
-    }
-
-    int64_t peak = 0;
-    for (const Scenario& s : m_scenarios)
-        for (const auto& [name, result] : s.runs)
-            peak = std::max(peak, result.peak);
-    if (m_peers.front().inProcess && m_o.volume != Volume::Share)
-        report(out, m_targets,
-               {QStringLiteral("peak memory in these runs: %1 MiB, at most 64")
-                    .arg(double(peak) / (1 << 20), 0, 'f', 1),
-                peak <= (int64_t(64) << 20) ? TargetResult::Met : TargetResult::Missed});
+    printTargets(out, m_o, m_scenarios, m_stopMs, m_peers.front().inProcess, m_targets);
 }
 
 } // namespace
-
-void report(QTextStream& out, std::vector<TargetResult>& into, TargetResult result) {
-    out << QStringLiteral("  ") << result.text;
-    if (result.state != TargetResult::NotMeasured)
-        out << (result.state == TargetResult::Met ? QStringLiteral(": met")
-                                                  : QStringLiteral(": MISSED"));
-    out << '\n';
-    into.push_back(std::move(result));
-}
 
 std::vector<TargetResult> runBench(const BenchOptions& options, const std::vector<Peer>& peers) {
     Bench bench(options, peers);

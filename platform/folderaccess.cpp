@@ -34,19 +34,24 @@ void FileSystem::mirrorAccess(const Directory& source, const Directory& dest) {
     if (source.fd() < 0 || dest.fd() < 0 || !heldAttributes(source.fd(), from))
         return; // a folder made stays 0700
     constexpr mode_t groupAndOthers = S_IRWXG | S_IRWXO;
+    // A folder that others may write to is safe only with the sticky bit,
+    // which lets nobody but an entry's owner rename or remove it (/tmp and
+    // every folder shared like it): without it any user could swap the
+    // backup's folders or block the next run.
+    const mode_t sticky = from.stx_mode & S_ISVTX;
     mode_t bits = 0;
     if (dest.made()) {
         if (::geteuid() == 0 && ::fchown(dest.fd(), from.stx_uid, from.stx_gid) != 0 &&
             !refused(errno))
             raiseErrno(errno, Missing::Path);
-        bits = S_IRWXU | (from.stx_mode & groupAndOthers);
+        bits = S_IRWXU | (from.stx_mode & groupAndOthers) | sticky;
     } else {
         if (!heldAttributes(dest.fd(), to))
             raiseErrno(errno, Missing::Path);
         const mode_t lacking = groupAndOthers & ~from.stx_mode;
-        if ((to.stx_mode & lacking) == 0)
+        if ((to.stx_mode & lacking) == 0 && (to.stx_mode & sticky) == sticky)
             return; // as narrow as its source already: the usual rerun
-        bits = to.stx_mode & 07777 & ~lacking;
+        bits = (to.stx_mode & 07777 & ~lacking) | sticky;
     }
     if (::fchmod(dest.fd(), bits) != 0 && !refused(errno))
         raiseErrno(errno, Missing::Path);

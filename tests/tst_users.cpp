@@ -297,11 +297,10 @@ private Q_SLOTS:
             QString name;
             mode_t mode;
             uid_t owner;
-        } folders[] = {{u"secret"_s, 0700, 0},
-                       {u"open"_s, 0755, 0},
-                       {u"theirs"_s, 0750, nobody},
-                       {u"earlier"_s, 0700, 0},
-                       {u"narrow"_s, 0755, 0}};
+        } folders[] = {{u"secret"_s, 0700, 0},        {u"open"_s, 0755, 0},
+                       {u"theirs"_s, 0750, nobody},   {u"earlier"_s, 0700, 0},
+                       {u"narrow"_s, 0755, 0},        {u"shared"_s, 01777, 0},
+                       {u"sharedEarlier"_s, 01777, 0}};
         for (const auto& [name, mode, owner] : folders) {
             writeFile(f + u'/' + name + u"/file.txt"_s, "private");
             own(f + u'/' + name, owner, mode);
@@ -312,16 +311,19 @@ private Q_SLOTS:
         own(t + u"/earlier"_s, 0, 0755);
         QDir().mkpath(t + u"/narrow"_s);
         own(t + u"/narrow"_s, 0, 0700);
+        // A folder everyone writes to, mirrored by an earlier version
+        // without the sticky bit that keeps each user's entries their own.
+        QDir().mkpath(t + u"/sharedEarlier"_s);
+        own(t + u"/sharedEarlier"_s, 0, 0777);
 
         {
             CommandRun run;
             QCOMPARE(int(copyCommand(run.w).end), int(RunEnd::Completed));
         }
-        const std::map<QString, mode_t> expected{{u"secret"_s, 0700},
-                                                 {u"open"_s, 0755},
-                                                 {u"theirs"_s, 0750},
-                                                 {u"earlier"_s, 0700},
-                                                 {u"narrow"_s, 0700}};
+        const std::map<QString, mode_t> expected{{u"secret"_s, 0700},        {u"open"_s, 0755},
+                                                 {u"theirs"_s, 0750},        {u"earlier"_s, 0700},
+                                                 {u"narrow"_s, 0700},        {u"shared"_s, 01777},
+                                                 {u"sharedEarlier"_s, 01777}};
         for (const auto& [name, mode] : expected)
             QCOMPARE(modeOf(t + u'/' + name), mode);
         QCOMPARE(statOf(t + u"/theirs"_s).st_uid, uid_t(nobody));
@@ -329,6 +331,9 @@ private Q_SLOTS:
         QVERIFY(nobodyRuns({u"cat"_s, t + u"/secret/file.txt"_s}) != 0);
         QVERIFY(nobodyRuns({u"cat"_s, t + u"/earlier/file.txt"_s}) != 0);
         QCOMPARE(nobodyRuns({u"cat"_s, t + u"/open/file.txt"_s}), 0);
+        // Where everyone may write, nobody else may move root's copy away.
+        QVERIFY(nobodyRuns({u"mv"_s, t + u"/shared/file.txt"_s, t + u"/shared/moved"_s}) != 0);
+        QCOMPARE(nobodyRuns({u"touch"_s, t + u"/shared/theirs.txt"_s}), 0);
 
         // The folders of the source's own path, made by the run, too.
         own(f, nobody, 0700);

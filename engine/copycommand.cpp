@@ -2,6 +2,7 @@
 #include "engine/copytree.h"
 #include "engine/jobstate.h"
 #include "engine/reporterror.h"
+#include "engine/runfolders.h"
 #include "engine/runlog.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
@@ -36,25 +37,6 @@ void refuse(const RunObserver& events, const QString& text) {
                      events.boxOwner());
 }
 
-// A destination text names the folder below its last "\"; an empty one
-// addresses the root of the current drive.
-std::string hostFolder(const QString& text) {
-    return DriveTable::current().toHost(text + QLatin1Char('\\'));
-}
-
-// Whether the destination is the source or lies below it, however it is
-// spelt: such a run would copy its own output into itself. A text that does
-// not resolve is left for the run to meet.
-bool insideSource(const QString& from, const QString& to) {
-    try {
-        FileSystem& fs = FileSystem::get();
-        return fs.isWithin(hostFolder(to), fs.openDirectory(hostFolder(from)));
-    } catch (const Failure&) {
-        clearError();
-        return false;
-    }
-}
-
 // The destination folders that mirror the source's path below its drive,
 // each found or made by the exact host name of the source's folder, parent
 // first, with that folder's access, into the run's top. The destination
@@ -71,16 +53,6 @@ void mirrorSourcePath(const QString& from, const QString& to, CopyRun& run) {
         fs.mirrorAccess(like, folder);
     }
     run.destination = std::move(folder);
-}
-
-// The lock of the program's folder, whose Log.txt a run writes.
-RunLock lockProgramFolder() {
-    try {
-        return RunLock::take(DriveTable::current().toHost(programFolder()));
-    } catch (const Failure&) {
-        clearError();
-        return RunLock::take(std::string());
-    }
 }
 
 // Refuses, with its box, a destination that is the source, a drive root,

@@ -1,6 +1,7 @@
 #include "engine/verify.h"
 #include "engine/compareahead.h"
 #include "engine/jobstate.h"
+#include "engine/runfolders.h"
 #include "engine/runlog.h"
 #include "engine/statustexts.h"
 #include "platform/drives.h"
@@ -17,10 +18,6 @@ using namespace platform;
 namespace {
 
 struct StopRequested {};
-
-std::string hostFolder(const QString& text) {
-    return DriveTable::current().toHost(text + QLatin1Char('\\'));
-}
 
 bool vanished(int32_t number) {
     return number == ErrFileNotFound || number == ErrPathNotFound;
@@ -54,25 +51,6 @@ std::string logName(const QString& from) {
     } catch (const Failure&) {
         clearError();
         return {};
-    }
-}
-
-bool insideSource(const QString& from, const QString& to) {
-    try {
-        FileSystem& fs = FileSystem::get();
-        return fs.isWithin(hostFolder(to), fs.openDirectory(hostFolder(from)));
-    } catch (const Failure&) {
-        clearError();
-        return false;
-    }
-}
-
-RunLock lockProgramFolder() {
-    try {
-        return RunLock::take(DriveTable::current().toHost(programFolder()));
-    } catch (const Failure&) {
-        clearError();
-        return RunLock::take(std::string());
     }
 }
 

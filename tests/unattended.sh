@@ -16,37 +16,10 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() {
-    echo "FALHA: $*"
-    sed 's/^/    saída: /' "$work/out"
-    sed 's/^/    erro:  /' "$work/err"
-    failures=$((failures + 1))
-}
-
-# An application folder with the program in it, and an empty destination.
-setup() {
-    rm -rf "$work/P" "$work/D"
-    mkdir -p "$work/P/sub" "$work/D"
-    cp "$program" "$work/P/pelivor"
-    printf a >"$work/P/a.txt"
-    printf b >"$work/P/sub/b.txt"
-}
-
-# pelivor ARGS...: run from the application folder; $status, $work/out, $work/err.
-pelivor() {
-    status=0
-    (cd "$work/P" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ./pelivor "$@") \
-        >"$work/out" 2>"$work/err" || status=$?
-}
-
-# The host folder as a drive text: the root is C:.
-drive() {
-    printf 'C:%s' "$1" | tr / '\\'
-}
+. "$(dirname "$0")/programrun.sh"
 
 records() {
-    grep -c "	" "$work/P/Log.txt" 2>/dev/null || echo 0
+    grep -c "	" "$P/Log.txt" 2>/dev/null || echo 0
 }
 
 # A completed run, by host folder and by drive text: every file at the
@@ -57,11 +30,11 @@ for form in host drive; do
     to=$work/D
     [ "$form" = host ] || to=$(drive "$work/D")
     pelivor --copiar-para "$to"
-    copy=$work/D$work/P
+    copy=$work/D$P
     if [ "$status" != 0 ] || [ -s "$work/err" ] ||
         ! tail -n 1 "$work/out" | grep -q "^Cópia Atualizada - " ||
-        ! diff -r -x Log.txt -x .pelivor.lock "$work/P" "$copy" >/dev/null ||
-        [ "$(grep -c 'Cópia Atualizada - ' "$work/P/Log.txt")" != 1 ] ||
+        ! diff -r -x Log.txt -x .pelivor.lock "$P" "$copy" >/dev/null ||
+        [ "$(grep -c 'Cópia Atualizada - ' "$P/Log.txt")" != 1 ] ||
         grep -q "$(printf '[\r\033]')" "$work/out"; then
         fail "cópia completa ($form): saiu com $status"
     fi
@@ -90,8 +63,8 @@ expect() {
 }
 expect 3 "^Cópia de Arquivo.: Destino dos Arquivos Inválido: C:" --destino 'C:\'
 expect 3 "^Cópia de Arquivo.: A Origem e Destino dos Arquivos selecionados são iguais" \
-    --destino "$work/P"
-expect 3 "^Cópia de Arquivo.: O Destino dos Arquivos está dentro da Origem" --destino "$work/P/sub"
+    --destino "$P"
+expect 3 "^Cópia de Arquivo.: O Destino dos Arquivos está dentro da Origem" --destino "$P/sub"
 expect 76 "^Erro de Cópia: Diretório de destino inexistente! (erro 76)" --destino "$work/NAO"
 [ "$(tail -n 1 "$work/out")" = "Erro na execução da cópia. 76" ] || fail "texto final do erro 76"
 expect 2 "falta o valor de --destino" --destino
@@ -99,10 +72,10 @@ expect 2 "falta o DESTINO" --destino ''
 [ "$(wc -l <"$work/err")" = 1 ] || fail "mais de uma linha para a linha de comando inválida"
 
 # Another run of the same folder holds the lock: status 5 and one line.
-flock -o "$work/P/.pelivor.lock" sleep 60 </dev/null >/dev/null 2>&1 &
+flock -o "$P/.pelivor.lock" sleep 60 </dev/null >/dev/null 2>&1 &
 holder=$!
 for _ in $(seq 50); do
-    flock -n "$work/P/.pelivor.lock" true || break
+    flock -n "$P/.pelivor.lock" true || break
     sleep 0.1
 done
 expect 5 "^Cópia de Arquivo.: Já há uma cópia desta pasta em andamento" --destino "$work/D"
@@ -139,10 +112,10 @@ if mount -t tmpfs -o size=1m tmpfs "$work/full" 2>/dev/null; then
     # the two large files in Dados does not fit, and DADOS has a file too);
     # the count after the status.
     setup
-    mkdir "$work/P/Dados" "$work/P/DADOS"
-    head -c 600K /dev/zero >"$work/P/Dados/x.bin"
-    head -c 600K /dev/zero >"$work/P/Dados/z.bin"
-    printf y >"$work/P/DADOS/y.bin"
+    mkdir "$P/Dados" "$P/DADOS"
+    head -c 600K /dev/zero >"$P/Dados/x.bin"
+    head -c 600K /dev/zero >"$P/Dados/z.bin"
+    printf y >"$P/DADOS/y.bin"
     mount -t tmpfs -o size=1m tmpfs "$work/full"
     pelivor --destino "$work/full"
     missing=0
@@ -176,8 +149,8 @@ fi
 caught=no
 for mib in 256 1024; do
     setup
-    head -c "${mib}M" /dev/urandom >"$work/P/big.bin"
-    (cd "$work/P" && exec env -u DISPLAY ./pelivor --destino "$work/D") \
+    head -c "${mib}M" /dev/urandom >"$P/big.bin"
+    (cd "$P" && exec env -u DISPLAY ./pelivor --destino "$work/D") \
         >"$work/out" 2>"$work/err" &
     pid=$!
     for _ in $(seq 2000); do
@@ -193,19 +166,19 @@ for mib in 256 1024; do
     caught=yes
     if [ "$status" != 4 ] || [ -n "$(find "$work/D" -name 'big.bin' -o -name '.pelivor-*.tmp')" ] ||
         [ -z "$(find "$work/D" -name '.pelivor-incompleta')" ] ||
-        grep -q "Cópia Atualizada" "$work/P/Log.txt" 2>/dev/null ||
+        grep -q "Cópia Atualizada" "$P/Log.txt" 2>/dev/null ||
         [ "$(tail -n 1 "$work/out")" != "Cópia interrompida." ]; then
         fail "SIGTERM numa cópia grande: saiu com $status"
     fi
     break
 done
 [ "$caught" = yes ] || fail "SIGTERM: a cópia grande terminou antes do sinal duas vezes"
-rm -f "$work/P/big.bin"
+rm -f "$P/big.bin"
 
 # A relative host folder is taken from the folder the program starts in.
 setup
 pelivor --copiar-para ../D
-[ "$status" = 0 ] && diff -r -x Log.txt -x .pelivor.lock "$work/P" "$work/D$work/P" >/dev/null ||
+[ "$status" = 0 ] && diff -r -x Log.txt -x .pelivor.lock "$P" "$work/D$P" >/dev/null ||
     fail "destino relativo ../D: saiu com $status"
 
 # On an 80-column terminal: the progress line redrawn in place, the counts

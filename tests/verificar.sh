@@ -17,38 +17,14 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() {
-    echo "FALHA: $*"
-    sed 's/^/    saída: /' "$work/out"
-    sed 's/^/    erro:  /' "$work/err"
-    failures=$((failures + 1))
-}
-
-P=$work/P
-setup() {
-    rm -rf "$P" "$work/D" "$work/E"
-    mkdir -p "$P/sub" "$work/D" "$work/E"
-    cp "$program" "$P/pelivor"
-    printf a >"$P/a.txt"
-    printf b >"$P/sub/b.txt"
-}
-
-# pelivor ARGS...: run from the application folder; $status, $work/out, $work/err.
-pelivor() {
-    status=0
-    (cd "$P" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ./pelivor "$@") \
-        >"$work/out" 2>"$work/err" || status=$?
-}
-
-last() { tail -n 1 "$work/out"; }
+. "$(dirname "$0")/programrun.sh"
 # The Log.txt records whose RESULTADO starts with $1, as "RESULTADO|DESTINO|ERROS".
 records() {
     grep "^$1" "$P/Log.txt" 2>/dev/null | tr -d '\r' | cut -f 1-3 | tr '\t' '|' || true
 }
 
 # Verified after a completed copy: every file equal, one record each.
-setup
+setup D E
 pelivor --copiar-para "$work/D" --verificar
 copy=$work/D$P
 if [ "$status" != 0 ] || [ -s "$work/err" ] ||
@@ -106,7 +82,7 @@ holder=""
 
 # A file this user may not read: named with its error, status 1.
 if command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
-    setup
+    setup D E
     pelivor --copiar-para "$work/D"
     printf s >"$P/segredo.txt"
     cp -p "$P/segredo.txt" "$work/D$P/"
@@ -127,7 +103,7 @@ fi
 # SIGTERM in the middle of a verification: status 4, its last line and record.
 caught=no
 for mib in 256 1024; do
-    setup
+    setup D E
     head -c "${mib}M" /dev/urandom >"$P/grande.bin"
     pelivor --copiar-para "$work/D"
     (cd "$P" && exec env -u DISPLAY ./pelivor --verificar "$work/D") >"$work/out" 2>"$work/err" &
@@ -153,7 +129,7 @@ rm -f "$P/grande.bin"
 # that did not complete; verified alone, each file that did not fit is named.
 mkdir -p "$work/full"
 if mount -t tmpfs -o size=1m tmpfs "$work/full" 2>/dev/null; then
-    setup
+    setup D E
     pelivor --copiar-para "$work/full" --verificar
     [ "$status" = 61 ] && [ -z "$(records Verifica)" ] || fail "disco cheio com --verificar: saiu com $status"
     pelivor --verificar "$work/full"
@@ -165,7 +141,7 @@ else
 fi
 
 # The day of the week's folder, made when missing; verified in it.
-setup
+setup D E
 day_before=$(date +%u)
 pelivor --copiar-para "$work/D" --rodizio --verificar
 day=$(echo "Segunda Terça Quarta Quinta Sexta Sábado Domingo" | cut -d' ' -f "$(date +%u)")
@@ -189,9 +165,8 @@ pelivor --copiar-para "$work/NAO" --rodizio
 
 # Two places in turn, each with its records; a missing one does not stop
 # the other, and the status is the first failure.
-setup
+setup D E
 pelivor --copiar-para "$work/D" --copiar-para "$work/E" --verificar
-drive() { printf 'C:%s' "$1" | tr / '\\'; }
 if [ "$status" != 0 ] || ! diff -r -x Log.txt -x .pelivor.lock "$P" "$work/D$P" >/dev/null ||
     ! diff -r -x Log.txt -x .pelivor.lock "$P" "$work/E$P" >/dev/null ||
     [ "$(records 'Cópia Atualizada' | cut -d'|' -f 2 | tr '\n' ' ')" != "$(drive "$work/D") $(drive "$work/E") " ] ||
@@ -199,7 +174,7 @@ if [ "$status" != 0 ] || ! diff -r -x Log.txt -x .pelivor.lock "$P" "$work/D$P" 
     [ "$(grep -c '^Destino: ' "$work/out")" != 2 ]; then
     fail "dois destinos: saiu com $status"
 fi
-setup
+setup D E
 pelivor --copiar-para "$work/NAO" --copiar-para "$work/E"
 [ "$status" = 76 ] && diff -r -x Log.txt -x .pelivor.lock "$P" "$work/E$P" >/dev/null ||
     fail "primeiro destino inexistente: saiu com $status"
@@ -207,7 +182,7 @@ pelivor --copiar-para "$work/E" --copiar-para "$work/NAO"
 [ "$status" = 76 ] || fail "segundo destino inexistente: saiu com $status"
 
 # A stop in the first place ends the run: the second is not begun.
-setup
+setup D E
 head -c 1024M /dev/urandom >"$P/grande.bin"
 (cd "$P" && exec env -u DISPLAY ./pelivor --copiar-para "$work/D" --copiar-para "$work/E") \
     >"$work/out" 2>"$work/err" &

@@ -3,10 +3,12 @@
 #include "platform/runlock.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,17 +86,32 @@ QString shareWithGroup(const QString& folder, gid_t group) {
 }
 
 QString writableFolderWarning(const QString& folder) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return QString();
-    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
-        return QStringLiteral("qualquer usuário grava em %1 e pode trocar o programa que os "
-                              "outros iniciam (chmod o-w)")
-            .arg(folder);
-    if (st.st_mode & S_IWGRP)
-        return QStringLiteral("os membros do grupo %1 gravam em %2 e podem trocar o programa que "
-                              "os outros iniciam (chmod g-w)")
-            .arg(groupName(st.st_gid), folder);
+    // The folder itself, then each folder above it: whoever may rename one
+    // of those may put another folder, and another program, in its place.
+    for (QString at = folder; !at.isEmpty();) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(at).constData(), &st) != 0)
+            return QString();
+        const QString what = at == folder ? at : QStringLiteral("%1, acima de %2,").arg(at, folder);
+        const bool sticky = st.st_mode & S_ISVTX; // entries stay their owners'
+        if (st.st_uid != 0) {
+            const ::passwd* owner = ::getpwuid(st.st_uid);
+            return QStringLiteral("%1 é de %2, que pode trocar o programa que os outros iniciam "
+                                  "(chown root)")
+                .arg(what,
+                     owner ? QString::fromLocal8Bit(owner->pw_name) : QString::number(st.st_uid));
+        }
+        if ((st.st_mode & S_IWOTH) && !sticky)
+            return QStringLiteral("qualquer usuário grava em %1 e pode trocar o programa que os "
+                                  "outros iniciam (chmod o-w)")
+                .arg(what);
+        if ((st.st_mode & S_IWGRP) && !sticky)
+            return QStringLiteral("os membros do grupo %1 gravam em %2 e podem trocar o programa "
+                                  "que os outros iniciam (chmod g-w)")
+                .arg(groupName(st.st_gid), what);
+        const QString parent = QFileInfo(at).path();
+        at = parent == at ? QString() : parent;
+    }
     return QString();
 }
 

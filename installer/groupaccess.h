@@ -20,8 +20,9 @@ QString groupRefusal(const QString& folder, gid_t group);
 // name). Returns an error text, empty on success.
 QString shareWithGroup(const QString& folder, gid_t group);
 
-// A warning when users other than the folder's owner may write to `folder`
-// and so replace its program; empty otherwise.
+// A warning when anyone but root may replace the program in `folder`: by
+// owning it or a folder above it, or by writing to one of them without the
+// sticky bit; empty when only root may.
 QString writableFolderWarning(const QString& folder);
 
 } // namespace placing

@@ -328,7 +328,8 @@ int list() {
 // warning that the users' runs will leave no record.
 int shareFolder(const QString& given, const QString& group, gid_t gid) {
     const QString folder = QFileInfo(given).canonicalFilePath();
-    if (const QString warning = writableFolderWarning(folder); !warning.isEmpty())
+    const QString warning = writableFolderWarning(folder);
+    if (!warning.isEmpty())
         warn(warning);
     if (group.isEmpty()) {
         warn(QStringLiteral("sem --grupo, os usuários não gravam Log.txt em %1 e os registros das "
@@ -340,9 +341,12 @@ int shareFolder(const QString& given, const QString& group, gid_t gid) {
         return say(
             Failed,
             QStringLiteral("não foi possível dar %1 ao grupo %2: %3").arg(folder, group, error));
-    return say(0, QStringLiteral("Grupo %1: grava Log.txt (0664) e usa .pelivor.lock (0660) em %2; "
-                                 "só o root grava o programa e a pasta")
-                      .arg(group, folder));
+    // Only where it holds: the warning above says who else may.
+    const QString rootOnly =
+        warning.isEmpty() ? QStringLiteral("; só o root grava o programa e a pasta") : QString();
+    return say(0,
+               QStringLiteral("Grupo %1: grava Log.txt (0664) e usa .pelivor.lock (0660) em %2%3")
+                   .arg(group, folder, rootOnly));
 }
 
 } // namespace

@@ -264,7 +264,22 @@ else
     chgrp "$gid" "$shared"
     as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
     [ "$status" = 0 ] && grep -q "membros do grupo pelivorteste gravam em .* podem trocar o programa" \
-        "$work/err" || fail "pasta gravável pelo grupo, sem aviso: saiu com $status: $(cat "$work/err")"
+        "$work/err" && ! grep -q "só o root" "$work/out" ||
+        fail "pasta gravável pelo grupo, sem aviso: saiu com $status: $(cat "$work/err" "$work/out")"
+    chgrp root "$shared"
+    chmod g-w "$shared"
+    # A folder a user owns, or one whose parent a user owns, is theirs to swap.
+    chown nobody "$shared"
+    as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
+    [ "$status" = 0 ] && grep -q "$shared é de nobody, que pode trocar o programa" "$work/err" &&
+        ! grep -q "só o root" "$work/out" ||
+        fail "pasta de um usuário, sem aviso: saiu com $status: $(cat "$work/err" "$work/out")"
+    chown root "$shared"
+    chown nobody "$work"
+    as_admin --sistema --grupo pelivorteste --modelo "$program" "$shared"
+    [ "$status" = 0 ] && grep -q "$work, acima de $shared, é de nobody" "$work/err" ||
+        fail "pasta acima de um usuário, sem aviso: saiu com $status: $(cat "$work/err")"
+    chown root "$work"
     as_admin --sistema --grupo nenhumgrupo "$shared"
     [ "$status" = 2 ] && grep -q "o grupo nenhumgrupo não existe" "$work/err" ||
         fail "grupo inexistente: saiu com $status"

@@ -15,11 +15,16 @@ namespace placing {
 namespace {
 
 // One word of a unit's command line after the program: quoted, with C
-// escapes for the characters special inside quotes, and "%" and "$" doubled,
+// escapes for the characters special inside quotes and for control
+// characters (a line feed would end the line), and "%" and "$" doubled,
 // which would start a specifier or a variable.
 QString unitWord(const QString& text) {
     QString quoted;
     for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            quoted += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            continue;
+        }
         if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
             quoted += QLatin1Char('\\');
         if (c == QLatin1Char('%') || c == QLatin1Char('$'))

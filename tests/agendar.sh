@@ -93,6 +93,16 @@ grep -qxF "ExecStart=\"$work/APP/pelivor\" --avisar-falha" "$(notice_of APP)" ||
 grep -qxF "ExecStart=/usr/bin/env -C \"$work/Loja d'Água \$\$1 \\\"x\\\" %%u \`y\`\" ./pelivor --avisar-falha" \
     "$(notice_of Loja_d__gua__1__x___u__y_)" || fail "ExecStart do aviso na pasta de nome difícil"
 
+# A destination whose name holds a line feed and a tab stays one word of
+# one line, which systemd unescapes.
+odd="$work/$(printf 'destino\nNice=-20\tfim')"
+mkdir "$odd"
+if run 0 --agendar "$odd" 22:30 --modelo "$true_program" "$work/APP"; then
+    analyze "$(service_of APP)"
+    grep -qxF "ExecStart=\"$work/APP/pelivor\" --copiar-para \"$work/destino\\x0aNice=-20\\x09fim\"" \
+        "$(service_of APP)" || fail "ExecStart do destino com quebra de linha: $(grep ExecStart "$(service_of APP)")"
+fi
+
 # The unit names, the enabling, and where to look afterwards.
 run 0 --agendar "$dest" 02:05 --modelo "$true_program" "$work/APP"
 unit=$(basename "$(service_of APP)" .service)

@@ -201,8 +201,14 @@ int schedule(const QString& given, const QStringList& destinations, const RunOpt
 int unschedule(const QString& folder, bool& removed) {
     const Schedule units = nightlySchedule(folder, {}, {}, 0, 0);
     const QString timer = unitFolder() + QLatin1Char('/') + units.timer;
-    if (QFileInfo::exists(timer))
-        systemctl({QStringLiteral("disable"), QStringLiteral("--now"), units.timer});
+    QString error;
+    const bool stopped =
+        !QFileInfo::exists(timer) ||
+        systemctl({QStringLiteral("disable"), QStringLiteral("--now"), units.timer}, &error);
+    // The link that enabling made, removed by hand when the manager did not
+    // answer, so that its next start finds no timer for a program now gone.
+    if (!stopped)
+        QFile::remove(unitFolder() + QStringLiteral("/timers.target.wants/") + units.timer);
     for (const QString& file : {timer, unitFolder() + QLatin1Char('/') + units.service,
                                 unitFolder() + QLatin1Char('/') + units.notice}) {
         if (!QFileInfo::exists(file))
@@ -214,6 +220,12 @@ int unschedule(const QString& folder, bool& removed) {
     }
     if (removed)
         systemctl({QStringLiteral("daemon-reload")});
+    if (!stopped)
+        return say(Failed, QStringLiteral("o temporizador %1 não foi parado, o gerenciador de "
+                                          "serviços do usuário não respondeu (%2); numa sessão "
+                                          "do usuário: systemctl --user daemon-reload && "
+                                          "systemctl --user stop %1")
+                               .arg(units.timer, error));
     return 0;
 }
 

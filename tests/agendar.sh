@@ -123,6 +123,19 @@ status=0
     status=$?
 [ "$status" = 1 ] || fail "sem gerenciador de serviços do usuário: saiu com $status"
 
+# A removal that cannot reach the manager does not say it stopped the
+# timer: status 1 and how; the link enabling made goes, with the units.
+mkdir -p "$units/timers.target.wants"
+ln -sf "../$unit.timer" "$units/timers.target.wants/$unit.timer"
+echo 1 >"$work/systemctl.status"
+run 1 --remover --modelo "$true_program" "$work/APP" &&
+    grep -q "$unit.timer não foi parado.*Failed to connect to bus.*systemctl --user stop $unit.timer" \
+        "$work/err" || fail "remoção sem gerenciador: $(cat "$work/err")"
+[ ! -e "$units/timers.target.wants/$unit.timer" ] && [ ! -L "$units/timers.target.wants/$unit.timer" ] &&
+    [ -z "$(ls "$units"/"$unit"* 2>/dev/null)" ] || fail "remoção sem gerenciador deixou: $(ls -R "$units")"
+echo 0 >"$work/systemctl.status"
+run 0 --agendar "$dest" 02:05 --modelo "$true_program" "$work/APP"
+
 # Linger: the command when the user's services need a session, none when
 # they do not.
 user=$(id -un)

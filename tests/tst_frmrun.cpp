@@ -22,6 +22,9 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace TRAVO1;
 using namespace platform;
@@ -68,6 +71,21 @@ private Q_SLOTS:
         ended(done);
         QCOMPARE(c.Label11->caption(), u"Livre: 3,00 MBytes"_s);
 
+        // Another run of the folder (the night's) holds its lock: the box
+        // says so, and this window's last success no longer stands.
+        {
+            const QByteArray lock =
+                QFile::encodeName(t.drives.host(u"C:\\PROG"_s) + u"/.pelivor.lock"_s);
+            const int held = ::open(lock.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            QVERIFY(held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0);
+            c.cmdCopy->click();
+            ::close(held);
+        }
+        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        QVERIFY(!f.windowTitle().startsWith(u"Cópia Atualizada"_s));
+        QVERIFY(!c.Lbl_CopyInfo->caption().startsWith(u"Cópia Atualizada"_s));
+        QVERIFY(c.cmdCopy->isEnabled());
+
         // A stop: seen as such.
         t.freeBytes = 2 << 20;
         for (int i = 0; i < 40; ++i)
@@ -86,7 +104,7 @@ private Q_SLOTS:
         // The destination gone (a stick pulled out): the error, in the title too.
         QVERIFY(QDir(t.drives.host(u"D:\\BACKUP"_s)).removeRecursively());
         c.cmdCopy->click();
-        QCOMPARE(t.boxes.boxes.size(), size_t(1));
+        QCOMPARE(t.boxes.boxes.size(), size_t(2));
         ended(u"Erro na execução da cópia. 76"_s);
         QCOMPARE(t.drives.logResults(),
                  (QStringList{done, u"Cópia interrompida."_s, u"Erro na execução da cópia. 76"_s}));

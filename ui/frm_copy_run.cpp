@@ -113,7 +113,14 @@ void Frm_Copy::levelFailed(const platform::RecordedError& error) {
 // parar" gone, the end time, the free space now, and what the end was, in
 // the status line and the title; never a success that this run did not have.
 void Frm_Copy::runEnded(const RunResult& result) {
-    if (result.end == RunEnd::Refused || result.end == RunEnd::Busy)
+    if (result.end == RunEnd::Busy) {
+        // Nothing began here, but another run is changing the backup now:
+        // an earlier success would no longer be true.
+        ui.Lbl_CopyInfo->setCaption(QString());
+        setCaption(ownTitle());
+        return;
+    }
+    if (result.end == RunEnd::Refused)
         return; // nothing began
     ui::setMousePointer(ui::PointerDefault);
     composeCopying();

@@ -236,7 +236,7 @@ bool copyLevel(const Level& given, bool include, const QString& pattern, CopyRun
         const std::optional<std::vector<std::string>> names = subdirectoryScan(entries);
         if (!names)
             return stop(run);
-        pumpEventsIfDue();
+        pumpEvents();
         CaseCollisions collisions(level.destDir);
         if (!fileScan(level, entries, pattern, collisions, run))
             return stop(run);

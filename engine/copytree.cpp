@@ -138,8 +138,14 @@ bool fileScan(const Level& level, const std::vector<DirEntry>& entries, const QS
                 run.failed(Err(), level.source, level.sourceDir, entry.name);
             continue;
         }
-        if (!recording)
-            readAttributes();
+        // A file gone since the listing (a program's temporary file) is
+        // passed by, the first as any other: its folder still goes.
+        if (!recording && !resumeNext(readAttributes)) {
+            if (!vanished(Err().number))
+                throw Failure(Err().number); // the level's error path
+            clearError();
+            continue;
+        }
         if (from.attributes & AttrDirectory)
             continue;
         recording = true;

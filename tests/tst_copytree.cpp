@@ -11,7 +11,9 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace TRAVO1;
 using namespace platform;
@@ -243,6 +245,36 @@ private Q_SLOTS:
                  std::pair(True, 3));
         QCOMPARE(tree(t).filter(QRegularExpression(u"/$"_s)), QStringList{u"Sub/"_s});
         StopFlag = 0;
+    }
+
+    // A file removed between the listing and its turn (a program's
+    // temporary file) is passed by, the first of its folder as any other:
+    // the folder's other files and its subfolders still go, and the run
+    // completes.
+    void fileGoneSinceTheListing() {
+        TempDrives drives;
+        for (const QString& name : {u"a.txt"_s, u"b.txt"_s, u"c.txt"_s, u"Sub\\d.txt"_s})
+            writeFile(drives.host(u"F:\\S\\Dados\\"_s + name), "x");
+        QDir().mkpath(drives.host(u"D:\\T"_s));
+        struct Vanishing : FaultyFileSystem {
+            std::string gone;
+            FileInfo attributes(const Directory& dir, const std::string& name) override {
+                if (gone.empty() && dir.pathOf(name).find("/Dados/") != std::string::npos) {
+                    ::unlinkat(dir.fd(), name.c_str(), 0);
+                    gone = name;
+                }
+                return FileSystem::attributes(dir, name);
+            }
+        } vanishing;
+        RecordingWindow w;
+        QCOMPARE(copyTree(w), True);
+        QCOMPARE(Err().number, 0);
+        QStringList expected{u"Dados/"_s, u"Dados/Sub/"_s, u"Dados/Sub/d.txt=x"_s};
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            if (name != vanishing.gone)
+                expected << u"Dados/"_s + QLatin1String(name) + u"=x"_s;
+        expected.sort();
+        QCOMPARE(tree(drives.host(u"D:\\T"_s)), expected);
     }
 
     void levelFailures() {

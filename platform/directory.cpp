@@ -53,6 +53,7 @@ Directory::Volume volumeOf(int fd) {
     constexpr long remoteMagics[] = {FUSE_SUPER_MAGIC, NFS_SUPER_MAGIC,  SMB_SUPER_MAGIC,
                                      long(0xFF534D42), long(0xFE534D42), V9FS_MAGIC,
                                      AFS_SUPER_MAGIC,  0x00C36400,       CODA_SUPER_MAGIC};
+    volume.flushedByFile = fs.f_type == FUSE_SUPER_MAGIC;
     volume.remote = std::find(std::begin(remoteMagics), std::end(remoteMagics), long(fs.f_type)) !=
                     std::end(remoteMagics);
     volume.foldsPerFolder =

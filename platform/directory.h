@@ -105,6 +105,9 @@ public:
     };
     struct Volume {
         bool coarseTimes = false, ignoresCase = false, remote = false;
+        // A FUSE driver hears of each file's fsync, never of a syncfs: its
+        // copies are flushed one by one before they are placed.
+        bool flushedByFile = false;
         bool foldsPerFolder = false; // case folding is a folder's own (ext4, f2fs, tmpfs)
         // Where the type does not tell whether names fold: the one answer
         // that the volume's folders share.

@@ -315,6 +315,12 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (setTimes(out.fd, times) != 0)
         raiseErrno(errno, Missing::File);
+    // The run's flush at its end would never reach a FUSE driver (a stick
+    // through FUSE would keep the copies in its memory): each goes on its
+    // own. A driver that does not flush at all says so, and has nothing to.
+    if (into.volume().flushedByFile && ::fsync(out.fd) != 0 && errno != ENOSYS && errno != EINVAL &&
+        errno != EOPNOTSUPP)
+        raiseErrno(errno, Missing::File);
     // close() is where a network or full volume may report a lost write.
     if (::close(out.release()) != 0)
         raiseErrno(errno, Missing::File);

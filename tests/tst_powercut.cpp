@@ -205,9 +205,12 @@ private Q_SLOTS:
         QVERIFY(verified(next.w).contains(u"Verificando D:\\T\\S\\base.db"_s));
     }
 
-    // A stick pulled out in the middle of a run, at its worst: every file
-    // written and not flushed is zeros of its length, with its time, and the
-    // stick keeps no change time, so the next run reads every copy.
+    // A stick through FUSE pulled out, at its worst: every file written and
+    // not flushed turns to zeros of its length, with its time (the kernel
+    // tells a FUSE driver of no syncfs), and the stick keeps no change time,
+    // so the next run reads every copy. Each copy is flushed before it is
+    // placed: those placed before the pull stay whole, and a completed run
+    // leaves nothing unflushed.
     void stickPulledWithoutEjecting() {
         TempDrives drives;
         QTemporaryDir backing;
@@ -234,7 +237,7 @@ private Q_SLOTS:
         stick.reset();
         stick = std::make_unique<FuseStick>(backing.path(), d); // plugged in again
         QVERIFY2(stick->why.isEmpty(), qPrintable(stick->why));
-        QCOMPARE(readFile(drives.host(u"D:\\T\\S\\Sub\\c.txt"_s)), QByteArray(7, '\0'));
+        QCOMPARE(readFile(drives.host(u"D:\\T\\S\\Sub\\c.txt"_s)), "charlie");
         QCOMPARE(QFileInfo(drives.host(u"D:\\T\\S\\Sub\\c.txt"_s)).lastModified(), t0);
 
         CommandRun next;
@@ -244,6 +247,13 @@ private Q_SLOTS:
                                                 u"Verificando D:\\T\\S\\SUB\\c.txt"_s,
                                                 u"Verificando D:\\T\\S\\dados.bin"_s,
                                                 u"Verificando D:\\T\\S\\notas.txt"_s}));
+
+        // Pulled right after "Cópia Atualizada": every copy is there, whole.
+        QVERIFY(stick->pull());
+        stick.reset();
+        stick = std::make_unique<FuseStick>(backing.path(), d);
+        QVERIFY2(stick->why.isEmpty(), qPrintable(stick->why));
+        QCOMPARE(different(drives), QStringList());
     }
 };
 

@@ -207,8 +207,11 @@ int unschedule(const QString& folder, bool& removed) {
         systemctl({QStringLiteral("disable"), QStringLiteral("--now"), units.timer}, &error);
     // The link that enabling made, removed by hand when the manager did not
     // answer, so that its next start finds no timer for a program now gone.
+    // Only a timer that was enabled may still run in a manager out of reach.
+    const QString link = unitFolder() + QStringLiteral("/timers.target.wants/") + units.timer;
+    const bool enabled = QFileInfo(link).isSymLink();
     if (!stopped)
-        QFile::remove(unitFolder() + QStringLiteral("/timers.target.wants/") + units.timer);
+        QFile::remove(link);
     for (const QString& file : {timer, unitFolder() + QLatin1Char('/') + units.service,
                                 unitFolder() + QLatin1Char('/') + units.notice}) {
         if (!QFileInfo::exists(file))
@@ -220,7 +223,7 @@ int unschedule(const QString& folder, bool& removed) {
     }
     if (removed)
         systemctl({QStringLiteral("daemon-reload")});
-    if (!stopped)
+    if (!stopped && enabled)
         return say(Failed, QStringLiteral("o temporizador %1 não foi parado, o gerenciador de "
                                           "serviços do usuário não respondeu (%2); numa sessão "
                                           "do usuário: systemctl --user daemon-reload && "

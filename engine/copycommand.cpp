@@ -45,12 +45,13 @@ void mirrorSourcePath(const QString& from, const QString& to, CopyRun& run) {
     FileSystem& fs = FileSystem::get();
     Directory folder = fs.openDirectory(hostFolder(to));
     run.addOutput(folder);
+    const Directory top = fs.tryOpenDirectory(folder, ".");
     const DriveTable::HostPath source = DriveTable::current().resolve(from);
     Directory like = fs.tryOpenDirectory(source.root);
     for (const std::string& name : source.names) {
         like = fs.tryOpenDirectory(like, name);
         folder = fs.openOrMakeDirectory(folder, name);
-        fs.mirrorAccess(like, folder);
+        fs.mirrorAccess(like, folder, top);
     }
     run.destination = std::move(folder);
 }

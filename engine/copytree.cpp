@@ -217,10 +217,13 @@ void subdirectories(const Level& level, const std::vector<std::string>& names, b
             continue;
         const Directory destDir = destinationFolder(level, name, text, run);
         clearError(); // the error path is armed again
-        // A private folder stays private in the backup.
-        if (!resumeNext([&] { fs.mirrorAccess(sourceDir, destDir); }))
+        // A private folder stays private in the backup: where its mirror
+        // cannot be kept so, nothing goes into it.
+        if (!resumeNext([&] { fs.mirrorAccess(sourceDir, destDir, run.destination); })) {
             run.failed(Err(), level.source, level.sourceDir, name);
-        clearError();
+            clearError();
+            continue;
+        }
         try {
             copyLevel({level.source + text, level.dest + text, sourceDir, destDir}, include,
                       pattern, run);

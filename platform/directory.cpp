@@ -61,6 +61,7 @@ Directory::Volume volumeOf(int fd) {
     volume.ignoresCase = volume.coarseTimes || fs.f_type == exfatMagic || driver.contains("exfat");
     const bool exact =
         volume.foldsPerFolder || fs.f_type == BTRFS_SUPER_MAGIC || fs.f_type == XFS_SUPER_MAGIC;
+    volume.keepsOwners = exact;
     if (!volume.ignoresCase && !exact)
         volume.caseProbe = std::make_shared<Directory::CaseProbe>();
     return volume;

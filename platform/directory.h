@@ -108,6 +108,9 @@ public:
         // A FUSE driver hears of each file's fsync, never of a syncfs: its
         // copies are flushed one by one before they are placed.
         bool flushedByFile = false;
+        // Its owners are users (ext4, f2fs, tmpfs, btrfs, xfs), not the
+        // mount's one owner for every file (FAT, a share).
+        bool keepsOwners = false;
         bool foldsPerFolder = false; // case folding is a folder's own (ext4, f2fs, tmpfs)
         // Where the type does not tell whether names fold: the one answer
         // that the volume's folders share.

@@ -92,11 +92,14 @@ public:
     // private folder stays private in the backup. One the run made (made())
     // takes the source's bits for group and others, and as root its owner
     // and group; one that existed loses the bits for group and others that
-    // the source lacks and gains none. The owner keeps full access, which
-    // later runs need to copy into it. A file system without permission
-    // bits or owners (FAT through FUSE) refusing them is no failure. Asks the
-    // attributes the kernel holds, so a share costs no round trip.
-    void mirrorAccess(const Directory& source, const Directory& dest);
+    // the source lacks and gains none; one that another user owns (neither
+    // this process's, root's, the source's owner's nor that of `top`, the
+    // run's destination) raises ErrPermissionDenied, since its bits cannot
+    // keep it from them. The owner keeps full access, which later runs need
+    // to copy into it. A file system without
+    // permission bits or owners (FAT through FUSE) refusing them is no failure. Asks the attributes
+    // the kernel holds, so a share costs no round trip.
+    void mirrorAccess(const Directory& source, const Directory& dest, const Directory& top);
 
     // Whether a run between these folders asks the questions of its files
     // ahead, on a pool of workers: where either is remote().

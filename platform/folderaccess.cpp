@@ -28,7 +28,8 @@ bool refused(int err) {
 
 } // namespace
 
-void FileSystem::mirrorAccess(const Directory& source, const Directory& dest) {
+void FileSystem::mirrorAccess(const Directory& source, const Directory& dest,
+                              const Directory& top) {
     struct statx from {
     }, to{};
     if (source.fd() < 0 || dest.fd() < 0 || !heldAttributes(source.fd(), from))
@@ -48,6 +49,14 @@ void FileSystem::mirrorAccess(const Directory& source, const Directory& dest) {
     } else {
         if (!heldAttributes(dest.fd(), to))
             raiseErrno(errno, Missing::Path);
+        // A mirror that another user made stays open to them whatever its
+        // bits: theirs to read and to change. The destination's owner may
+        // rearrange all below it anyway.
+        struct statx above {};
+        if (dest.volume().keepsOwners && to.stx_uid != ::geteuid() && to.stx_uid != 0 &&
+            to.stx_uid != from.stx_uid &&
+            !(heldAttributes(top.fd(), above) && above.stx_uid == to.stx_uid))
+            raiseError(ErrPermissionDenied);
         const mode_t lacking = groupAndOthers & ~from.stx_mode;
         if ((to.stx_mode & lacking) == 0 && (to.stx_mode & sticky) == sticky)
             return; // as narrow as its source already: the usual rerun

@@ -335,6 +335,20 @@ private Q_SLOTS:
         QVERIFY(nobodyRuns({u"mv"_s, t + u"/shared/file.txt"_s, t + u"/shared/moved"_s}) != 0);
         QCOMPARE(nobodyRuns({u"touch"_s, t + u"/shared/theirs.txt"_s}), 0);
 
+        // A mirror another user made first, open to all: whatever its bits
+        // it stays theirs, so nothing goes into it, and the run says so.
+        writeFile(f + u"/planted/file.txt"_s, "private");
+        own(f + u"/planted"_s, 0, 0700);
+        QDir().mkpath(t + u"/planted"_s);
+        own(t + u"/planted"_s, nobody, 0777);
+        {
+            CommandRun run;
+            const RunResult planted = copyCommand(run.w);
+            QCOMPARE(int(planted.end), int(RunEnd::Reported));
+            QCOMPARE(planted.error, 70);
+        }
+        QVERIFY(!QFile::exists(t + u"/planted/file.txt"_s));
+
         // The folders of the source's own path, made by the run, too.
         own(f, nobody, 0700);
         QDir().mkpath(drives.host(u"D:\\U"_s));

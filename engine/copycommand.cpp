@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
+#include "platform/names.h"
 #include "platform/runlock.h"
 #include "platform/runmark.h"
 
@@ -93,8 +94,9 @@ RunResult ended(RunObserver& events, RunEnd end) {
 // the destination, at any level, is reported: the run is not a complete
 // backup. Nor is one that a stop request or a cancelled large copy cut
 // short. "Cópia Atualizada" promises the data is on the disk, not in
-// memory: on every volume the run wrote to.
-RunResult finished(CopyRun& run, int16_t result, RunObserver& events) {
+// memory: on every volume the run wrote to. `wholeTree`: the run looked at
+// every file of the tree, so it may clear the mark of an unfinished run.
+RunResult finished(CopyRun& run, int16_t result, bool wholeTree, RunObserver& events) {
     if (run.failure.number != 0) {
         Err() = run.failure;
         CurrentName = run.failedName;
@@ -105,7 +107,10 @@ RunResult finished(CopyRun& run, int16_t result, RunObserver& events) {
         outcome.error = Err().number;
     } else if (result != False && !run.stopped) {
         run.flush(); // ErrDeviceIO is raised and reported
-        run.mark->clear();
+        // A run that saw part of the tree (a pattern, no subfolders) cannot
+        // vouch for the copies an unfinished run may have torn elsewhere.
+        if (wholeTree)
+            run.mark->clear();
         outcome.end = RunEnd::Completed;
     } else if (run.stopped || StopFlag == 1) {
         outcome.end = RunEnd::Stopped;
@@ -176,7 +181,8 @@ RunResult CopyCommand(const RunRequest& request, RunObserver& front) {
                                  : request.from + QLatin1Char('\\');
         const int16_t result = CopyTree(request.from, request.to + from.mid(2),
                                         request.subfolders ? True : False, request.pattern, run);
-        return finished(run, result, events);
+        return finished(run, result, request.subfolders && matchesEveryName(request.pattern),
+                        events);
     } catch (const Failure&) {
         const RunResult result = endedAs(RunEnd::Reported, Err().number);
         if (started)

@@ -130,6 +130,17 @@ private Q_SLOTS:
         QVERIFY(marked(drives));
         QCOMPARE(readFile(t + u"/b.txt"_s), QByteArray(5, '\0'));
 
+        // Runs that cover part of the tree, by a pattern or without the
+        // subfolders, complete and leave the mark to a run that covers it all.
+        for (const auto& [pattern, recourse] :
+             {std::pair(u"*.dbf"_s, int16_t(1)), std::pair(u"*.*"_s, int16_t(0))}) {
+            CommandRun part;
+            part.w.pattern = pattern;
+            part.w.recourse = recourse;
+            QCOMPARE(int(copyCommand(part.w).end), int(RunEnd::Completed));
+            QVERIFY(marked(drives));
+        }
+
         CommandRun next;
         QCOMPARE(int(copyCommand(next.w).end), int(RunEnd::Completed));
         QCOMPARE(verified(next.w),

@@ -51,7 +51,11 @@ QList<QStringList> lastRecords() {
         tail = fs.textTail(fs.openDirectory(DriveTable::current().toHost(programFolder())),
                            "Log.txt", tailBytes);
     });
-    QStringList lines = fromSystemEncoding(tail).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    // CRLF as the program writes it; a line feed alone where a hand edited it.
+    QStringList lines = fromSystemEncoding(tail).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
     if (tail.size() == tailBytes && !lines.isEmpty())
         lines.removeFirst();
     QList<QStringList> records;

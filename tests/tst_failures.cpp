@@ -185,6 +185,10 @@ private Q_SLOTS:
             writeFile(drives.logPath(), header + log);
             QCOMPARE(LastFailure(), failure);
             QCOMPARE(LastFailedRun(), morning);
+            // A log whose line ends a hand turned into line feeds reads the same.
+            writeFile(drives.logPath(), QByteArray(header + log).replace("\r\n", "\n"));
+            QCOMPARE(LastFailure(), failure);
+            QCOMPARE(LastFailedRun(), morning);
         }
     }
 };

@@ -41,6 +41,23 @@ RecordedError makeDayFolder(const QString& place, const QString& day) {
     return {};
 }
 
+// The day's folder that a verification reads: never through a link, and
+// never made. Something other than a folder in its place (a link planted
+// there) is 75, as for a copy; a missing one is left for the verification.
+RecordedError dayFolderToRead(const QString& place, const QString& day) {
+    FileSystem& fs = FileSystem::get();
+    const KeepRecordedError kept;
+    FileInfo entry{};
+    const bool found = resumeNext([&] {
+        entry =
+            fs.attributes(fs.openDirectory(DriveTable::current().toHost(place + QLatin1Char('\\'))),
+                          hostBytes(day));
+    });
+    if (found && !(entry.attributes & AttrDirectory))
+        return RecordedError{ErrPathFileAccess, describe(ErrPathFileAccess)};
+    return {};
+}
+
 // A place whose day folder could not be made fails as a run that met that
 // error: its box, its status text, its record.
 int reportFailure(const QString& to, const QString& day, const RecordedError& error) {
@@ -101,7 +118,9 @@ int runPlan(const Plan& plan) {
     for (const QString& place : plan.verifications) {
         if (several)
             announce(place);
-        if (!settle(runVerification(plan.rotate ? below(place, day) : place)))
+        const QString to = plan.rotate ? below(place, day) : place;
+        const RecordedError error = plan.rotate ? dayFolderToRead(place, day) : RecordedError{};
+        if (!settle(error.number != 0 ? reportFailure(to, day, error) : runVerification(to)))
             return status;
     }
     return status;

@@ -285,6 +285,11 @@ VerifyOutcome VerifyCopy(const QString& from, const QString& to, VerifyObserver&
         if (fs.asksAhead(source, top))
             walk.ahead = std::make_unique<CompareAhead>();
         const Directory copy = mirrorOf(from, std::move(top));
+        // Below the root of the folder's own drive, or reached through a
+        // link or a mount, the mirror may be the folder itself: every file
+        // would be "the same".
+        if (copy.error() == 0 && copy.identity() && copy.identity() == source.identity())
+            raiseError(ErrPathFileAccess);
         walk.level(source, copy, true);
         const VerifyCounts& c = walk.counts;
         outcome.end =

@@ -160,6 +160,19 @@ pelivor --copiar-para "$work/D" --rodizio
 [ "$status" = 75 ] && [ -z "$(ls -A "$work/elsewhere")" ] && grep -q "(erro 75)" "$work/err" &&
     [ "$(records 'Erro na execução da cópia. 75' | cut -d'|' -f 2)" = "C:$(printf %s "$work/D/$day" | tr / '\\')" ] ||
     fail "--rodizio com um link no lugar da pasta do dia: saiu com $status"
+# Nor read through: a verification there would compare the folder with
+# whatever the link names. Nor is the folder ever compared with itself,
+# through a link or below its own drive's root.
+pelivor --verificar "$work/D" --rodizio
+[ "$status" = 75 ] && grep -q "(erro 75)" "$work/err" ||
+    fail "--verificar --rodizio com um link no lugar da pasta do dia: saiu com $status"
+ln -s / "$work/L"
+pelivor --verificar "$work/L"
+[ "$status" = 75 ] && ! grep -q "iguais" "$work/out" ||
+    fail "--verificar por um link à raiz: saiu com $status: $(cat "$work/out")"
+pelivor --verificar /
+[ "$status" = 75 ] && ! grep -q "iguais" "$work/out" || fail "--verificar /: saiu com $status"
+rm "$work/L"
 pelivor --copiar-para "$work/NAO" --rodizio
 [ "$status" = 76 ] && [ ! -e "$work/NAO" ] || fail "--rodizio sem destino: saiu com $status"
 

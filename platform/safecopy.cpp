@@ -148,9 +148,16 @@ bool FileSystem::copyData(int in, int out, const struct stat& st, const Progress
             return false;
     }
     if (sparse) {
-        // The length the source has now, trailing hole included.
+        // The length the source has now, trailing hole included. Only a
+        // trailing hole needs it set; a volume that will not extend a file
+        // so (FAT through FUSE) takes a last zero byte instead.
         const off_t end = ::lseek(in, 0, SEEK_END);
-        if (end < 0 || ::ftruncate(out, std::max<off_t>(end, done)) != 0)
+        struct stat copy {};
+        if (end < 0 || ::fstat(out, &copy) != 0)
+            raiseErrno(errno, Missing::File);
+        const off_t length = std::max<off_t>(end, done);
+        if (copy.st_size != length && ::ftruncate(out, length) != 0 &&
+            !(errno == EPERM && length > copy.st_size && ::pwrite(out, "", 1, length - 1) == 1))
             raiseErrno(errno, Missing::File);
     }
     return true;
@@ -312,7 +319,9 @@ std::optional<PreparedCopy> FileSystem::prepareCopy(const Directory& fromDir,
     // complete file with a wrong time.
     copy.m_times[0] = st.st_atim;
     copy.m_times[1] = st.st_mtim;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    // Both times: a driver may drop a modification time sent alone
+    // (exFAT through FUSE keeps the copy's own time then).
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (setTimes(out.fd, times) != 0)
         raiseErrno(errno, Missing::File);
     // The run's flush at its end would never reach a FUSE driver (a stick

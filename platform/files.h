@@ -96,9 +96,9 @@ public:
     // this process's, root's, the source's owner's nor that of `top`, the
     // run's destination) raises ErrPermissionDenied, since its bits cannot
     // keep it from them. The owner keeps full access, which later runs need
-    // to copy into it. A file system without
-    // permission bits or owners (FAT through FUSE) refusing them is no failure. Asks the attributes
-    // the kernel holds, so a share costs no round trip.
+    // to copy into it. A file system without permission bits or owners (FAT
+    // through FUSE) refusing them is no failure. Asks the attributes the
+    // kernel holds, so a share costs no round trip.
     void mirrorAccess(const Directory& source, const Directory& dest, const Directory& top);
 
     // Whether a run between these folders asks the questions of its files

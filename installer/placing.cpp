@@ -119,7 +119,12 @@ QByteArray launcherText(const QString& folder) {
                 .arg(escaped(folder));
     text += QStringLiteral("Icon=pelivor\n");
     text += QStringLiteral("TryExec=%1\n").arg(escaped(program));
-    text += QStringLiteral("Exec=%1\n").arg(execArgument(program));
+    // GLib looks for the program before it turns "%%" back into "%": a
+    // folder whose path holds one is entered by env, whose own path has none.
+    text += program.contains(QLatin1Char('%'))
+                ? QStringLiteral("Exec=/usr/bin/env -C %1 ./%2\n")
+                      .arg(execArgument(folder), ProgramName)
+                : QStringLiteral("Exec=%1\n").arg(execArgument(program));
     text += QStringLiteral("Path=%1\n").arg(escaped(folder));
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("Categories=Utility;Archiving;\n");

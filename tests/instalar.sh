@@ -89,10 +89,17 @@ if run 0 --modelo "$true_program" "$odd"; then
     launcher=$(launcher_of 'Loja_d__gua__1__x___u__y_')
     desktop-file-validate "$launcher" || fail "o lançador da pasta de nome difícil não é válido"
     for line in "Name=Cópia de Segurança – Loja d'Água \$1 \"x\" %u \`y\`" \
-        "Exec=\"$work/Loja d'Água \\\\\$1 \\\\\"x\\\\\" %%u \\\\\`y\\\\\`/pelivor\"" \
+        "Exec=/usr/bin/env -C \"$work/Loja d'Água \\\\\$1 \\\\\"x\\\\\" %%u \\\\\`y\\\\\`\" ./pelivor" \
         "Path=$odd"; do
         grep -qxF "$line" "$launcher" || fail "falta no lançador: $line"
     done
+    # As a desktop starts it: GLib, which looks for the program before it
+    # reads "%%" as "%".
+    if command -v gio >/dev/null; then
+        gio launch "$launcher" || fail "o GLib não inicia o lançador da pasta de nome difícil"
+    else
+        echo "SKIP: sem gio, o lançador não foi iniciado como numa área de trabalho"
+    fi
 fi
 
 # Replacing: refused while the placed copy runs, done once it has ended.

@@ -103,7 +103,10 @@ private Q_SLOTS:
 
         // The destination gone (a stick pulled out): the error, in the title too.
         QVERIFY(QDir(t.drives.host(u"D:\\BACKUP"_s)).removeRecursively());
+        QString behindTheBox;
+        t.boxes.whileShown = [&] { behindTheBox = f.caption() + u'|' + c.Lbl_CopyInfo->caption(); };
         c.cmdCopy->click();
+        QCOMPARE(behindTheBox, u"Erro na execução da cópia. 76|Erro na execução da cópia. 76"_s);
         QCOMPARE(t.boxes.boxes.size(), size_t(2));
         ended(u"Erro na execução da cópia. 76"_s);
         QCOMPARE(t.drives.logResults(),

@@ -136,7 +136,10 @@ void Frm_Copy::runEnded(const RunResult& result) {
     case RunEnd::Stopped:
         ui.Lbl_CopyInfo->setCaption(stoppedText());
         break;
-    default: // reported next, or a level's error in the status line already
+    case RunEnd::Reported: // already behind the error's box, shown next
+        ui.Lbl_CopyInfo->setCaption(reportedText(result.error));
+        break;
+    default:
         break;
     }
     setCaption(ui.Lbl_CopyInfo->caption());

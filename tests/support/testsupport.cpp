@@ -107,6 +107,8 @@ QStringList RecordingWindow::all(const QString& control) const {
 BoxRecorder::BoxRecorder() {
     MessageBox::install([this](const MessageRequest& request) {
         boxes.push_back(request);
+        if (whileShown)
+            whileShown();
         if (answers.empty())
             return int(IdOk);
         const int answer = answers.front();

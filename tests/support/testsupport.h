@@ -62,6 +62,7 @@ struct BoxRecorder {
     ~BoxRecorder();
     std::vector<platform::MessageRequest> boxes;
     std::vector<int> answers;
+    std::function<void()> whileShown; // looks at the screen behind a box
 };
 
 // Drives C:, D: and F: on temporary folders, the program's folder C:\PROG;

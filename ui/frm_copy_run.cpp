@@ -116,7 +116,7 @@ void Frm_Copy::runEnded(const RunResult& result) {
     if (result.end == RunEnd::Busy) {
         // Nothing began here, but another run is changing the backup now:
         // an earlier success would no longer be true.
-        ui.Lbl_CopyInfo->setCaption(QString());
+        showStatus(QString());
         setCaption(ownTitle());
         return;
     }

@@ -30,6 +30,9 @@ struct CopyRun {
     bool stopped = false;
     // Asks the questions of each level's files ahead, where that pays.
     std::unique_ptr<Lookahead> lookahead;
+    // How many more destination folders may be held open ahead of the walk
+    // (FoldersAhead), all levels together.
+    int foldersAheadBudget = 64;
     // The folders the run writes into: the destination folder named, the
     // top and every folder the run made. The walk never enters a source
     // folder among them, whatever mount leads there, so that a run never

@@ -1,4 +1,5 @@
 #include "engine/copytree.h"
+#include "engine/foldersahead.h"
 #include "engine/runlog.h"
 #include "platform/drives.h"
 #include "platform/events.h"
@@ -164,12 +165,12 @@ bool fileScan(const Level& level, const std::vector<DirEntry>& entries, const QS
 // A failure to make it is the run's and raises DirectoryCreationFailed;
 // other failures take the level's error path.
 Directory destinationFolder(const Level& level, const std::string& name, const QString& text,
-                            CopyRun& run) {
+                            CopyRun& run, FoldersAhead* ahead) {
     FileSystem& fs = FileSystem::get();
     // A folder just made holds none: it is made without looking.
     if (!level.destDir.made()) {
         try {
-            return fs.openDirectory(level.destDir, name);
+            return ahead ? ahead->open(name) : fs.openDirectory(level.destDir, name);
         } catch (const Failure& f) {
             if (f.number != ErrPathFileAccess && f.number != ErrPathNotFound)
                 throw; // the error path
@@ -199,7 +200,8 @@ bool copyLevel(const Level& level, bool include, const QString& pattern, CopyRun
 // The subdirectories, depth first. After a stop request no folder more is
 // entered, nor made empty: on a share each would keep the operator waiting.
 void subdirectories(const Level& level, const std::vector<std::string>& names, bool include,
-                    const QString& pattern, CaseCollisions& collisions, CopyRun& run) {
+                    const QString& pattern, CaseCollisions& collisions, FoldersAhead* ahead,
+                    CopyRun& run) {
     FileSystem& fs = FileSystem::get();
     for (const std::string& name : names) {
         if (!include || stopRequested())
@@ -215,7 +217,7 @@ void subdirectories(const Level& level, const std::vector<std::string>& names, b
         const Directory sourceDir = fs.tryOpenDirectory(level.sourceDir, name);
         if (run.isOutput(sourceDir))
             continue;
-        const Directory destDir = destinationFolder(level, name, text, run);
+        const Directory destDir = destinationFolder(level, name, text, run, ahead);
         clearError(); // the error path is armed again
         // A private folder stays private in the backup: where its mirror
         // cannot be kept so, nothing goes into it.
@@ -246,11 +248,17 @@ bool copyLevel(const Level& given, bool include, const QString& pattern, CopyRun
         if (!names)
             return stop(run);
         pumpEvents();
+        // On a share the subfolders' destinations are opened while the
+        // level's files are asked about; a folder the run made has none.
+        std::optional<FoldersAhead> folders;
+        if (run.lookahead && include && !level.destDir.made())
+            folders.emplace(level.destDir, *names, run.foldersAheadBudget);
         CaseCollisions collisions(level.destDir);
         if (!fileScan(level, entries, pattern, collisions, run))
             return stop(run);
         entries = {}; // deep trees keep only the subfolder names of each open level
-        subdirectories(level, *names, include, pattern, collisions, run);
+        subdirectories(level, *names, include, pattern, collisions, folders ? &*folders : nullptr,
+                       run);
         return true;
     } catch (const Failure&) {
         errorPath(level, run);

@@ -246,12 +246,20 @@ private Q_SLOTS:
         const QString s = drives.host(u"F:\\S"_s), d = drives.host(u"D:"_s);
         for (const char* f : {"notas.txt", "NOTAS.TXT", "Caixa\\x.txt", "CAIXA\\y.txt", "a.txt"})
             writeFile(s + u'/' + QString::fromLatin1(f).replace(u'\\', u'/'), f, t0);
+        // Folders beside the pair, so that some are listed after the one
+        // passed by: in a destination that is there already, the subfolders'
+        // folders are opened ahead, and each must get its own.
+        QStringList others;
+        for (int i = 0; i < 12; ++i) {
+            others << u"P%1"_s.arg(i);
+            writeFile(s + u'/' + others.back() + u"/p.txt"_s, others.back().toUtf8(), t0);
+        }
         const QString name = firstListed(s, u"notas.txt"_s, u"NOTAS.TXT"_s);
         const QString folder = firstListed(s, u"Caixa"_s, u"CAIXA"_s);
         QString why;
         for (const bool ignoresCase : {true, false}) {
             QDir(backing.path()).removeRecursively();
-            QDir().mkpath(backing.path() + u"/T"_s);
+            QDir().mkpath(backing.path() + u"/T/S"_s);
             auto share =
                 mountLatencyFs(d, backing.path(),
                                ignoresCase ? QStringList{u"--ignore-case"_s} : QStringList{}, why);
@@ -274,6 +282,8 @@ private Q_SLOTS:
             QStringList expected{folder + u'/',
                                  folder + u'/' + inFolder + u'=' + folder + u'\\' + inFolder,
                                  u"a.txt=a.txt"_s, name + u'=' + name};
+            for (const QString& p : others)
+                expected << p + u'/' << p + u"/p.txt="_s + p;
             expected.sort();
             QCOMPARE(arrived, expected);
             QCOMPARE(leftovers(backing.path()), 0); // nor the probe's name

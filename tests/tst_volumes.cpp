@@ -255,7 +255,8 @@ private Q_SLOTS:
     // The pool that asks ahead on shares changes nothing but the wait: the
     // same tree, texts, log and outcome, with a copy refused and one failing
     // in the middle of a folder of more files than it asks ahead, and with a
-    // stop request there.
+    // stop request there; and the subfolders' destinations opened ahead,
+    // missing, there, and one refused, which ends the level.
     void askingAheadChangesNothingButTheWait() {
         const QRegularExpression realTime(u"\\d\\d:\\d\\d:\\d\\d"_s); // of the real clock
         const auto runOnce = [&](bool ahead, const QString& stopAt) {
@@ -274,6 +275,12 @@ private Q_SLOTS:
                 if (i % 10 == 0)
                     writeFile(drives.host(u"F:\\S\\Sub\\Deep\\"_s + name), "sub", t0);
             }
+            for (const QString& folder : {u"Old"_s, u"Older"_s, u"Locked"_s, u"Last"_s}) {
+                writeFile(drives.host(u"F:\\S\\%1\\f.txt"_s.arg(folder)), "fresh", t0);
+                writeFile(drives.host(u"D:\\T\\S\\%1\\f.txt"_s.arg(folder)), "stale",
+                          t0.addSecs(folder == u"Older"_s ? -9 : 0));
+            }
+            fs.openFails["T/S/Locked"] = EACCES;
             // A killed run's leftovers, a copy and a staging folder begun
             // long ago, removed beside the copies made ahead.
             const QString stale =
@@ -309,7 +316,8 @@ private Q_SLOTS:
             QCOMPARE(std::get<4>(ahead), std::get<4>(alone));
             QCOMPARE(std::get<5>(ahead), std::get<5>(alone));
             QCOMPARE(std::get<0>(alone), int(RunEnd::Reported)); // the failure outweighs the stop
-            QCOMPARE(std::get<1>(alone), 57);
+            // The refused folder's failure comes last, after the files'.
+            QCOMPARE(std::get<1>(alone), stopAt.isEmpty() ? 70 : 57);
             const qsizetype arrived = std::get<2>(alone).filter(u"=new"_s).size();
             QVERIFY(stopAt.isEmpty() ? arrived == 99 : arrived < 99);
         }

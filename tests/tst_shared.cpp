@@ -8,6 +8,7 @@
 #include "engine/copycommand.h"
 #include "engine/copytree.h"
 #include "engine/lookahead.h"
+#include "engine/runlog.h"
 #include "platform/errors.h"
 #include "platform/temporarynames.h"
 
@@ -234,6 +235,40 @@ private Q_SLOTS:
         QVERIFY(files.begun <= stopAt + bound);
         QCOMPARE(tree(drives.host(u"D:\\T"_s)).size(), stopAt);
         QCOMPARE(leftovers(drives.host(u"D:\\T"_s)), 0);
+    }
+
+    // The destination folders opened ahead on a share are held to the run's
+    // budget at every depth of a tree wider than it, and given back; the
+    // folders past it are opened at their turn, and the tree is the same.
+    void foldersOpenedAheadKeepToTheirBudget() {
+        TempDrives drives;
+        QString path = u"S"_s;
+        for (int depth = 0; depth < 12; ++depth) {
+            for (int leaf = 0; leaf < 5; ++leaf)
+                for (const QString& drive : {u"F:\\"_s, u"D:\\T\\"_s})
+                    writeFile(drives.host(drive + path + u"\\L%1\\f.txt"_s.arg(leaf)), "f", t0);
+            path += u"\\N"_s;
+        }
+        writeFile(drives.host(u"F:\\"_s + path + u"\\deep.txt"_s), "deep", t0);
+        FaultyFileSystem files;
+        files.askAhead = true;
+        RecordingWindow w;
+        RunLog logged(w);
+        CopyRun run(logged);
+        run.source = files.openDirectory(bytes(drives.host(u"F:\\S"_s)));
+        run.destination = files.openDirectory(bytes(drives.host(u"D:\\T\\S"_s)));
+        constexpr int budget = 6;
+        run.foldersAheadBudget = budget;
+        int least = budget;
+        w.onWrite = [&](const RecordingWindow::Write&) {
+            least = std::min(least, run.foldersAheadBudget);
+        };
+        QCOMPARE(CopyTree(u"F:\\S"_s, u"D:\\T\\S"_s, 1, u"*.*"_s, run), True);
+        QVERIFY(least >= 0);
+        QVERIFY(least < budget); // some were held
+        QCOMPARE(run.foldersAheadBudget, budget);
+        run.lookahead.reset(); // its staging folders go with it
+        QCOMPARE(tree(drives.host(u"D:\\T\\S"_s)), tree(drives.host(u"F:\\S"_s)));
     }
 
     // A share whose type does not tell that it ignores case (a Windows

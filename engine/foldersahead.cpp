@@ -13,9 +13,9 @@ FoldersAhead::FoldersAhead(const Directory& parent, const std::vector<std::strin
     topUp();
 }
 
+// An open under way is waited for as its future goes; one left to run at its
+// turn never runs.
 FoldersAhead::~FoldersAhead() {
-    for (auto& [name, opened] : m_underWay)
-        opened.wait();
     m_budget += int(m_underWay.size());
 }
 
@@ -24,10 +24,11 @@ FoldersAhead::~FoldersAhead() {
 void FoldersAhead::topUp() {
     while (m_budget > 0 && m_underWay.size() < ahead && m_next < m_names.size()) {
         const std::string* name = &m_names[m_next++];
-        const auto open = [this, name] {
+        // The folders, not this, which an open may outlive into its future's end.
+        const auto open = [&parent = m_parent, name] {
             Opened opened;
             try {
-                opened.folder = FileSystem::get().openDirectory(m_parent, *name);
+                opened.folder = FileSystem::get().openDirectory(parent, *name);
             } catch (const Failure&) {
                 opened.error = Err(); // this thread's own, carried to the walk
             }
@@ -44,9 +45,8 @@ Directory FoldersAhead::open(const std::string& name) {
         auto [which, future] = std::move(m_underWay.front());
         m_underWay.pop_front();
         ++m_budget;
-        Opened given = future.get(); // one passed by is closed
         if (*which == name)
-            opened = std::move(given);
+            opened = future.get(); // one passed by is closed with its future
     }
     // Not started: the names before it are passed by.
     while (!opened && m_next < m_names.size())

@@ -175,16 +175,19 @@ Lookahead::Level::~Level() {
     std::unique_lock lock(pool.m_mutex);
     pool.m_files.clear(); // nothing more is handed out, no copy more begun
     pool.m_ended = true;
-    pool.m_work.notify_all();
-    pool.m_answered.wait(lock, [&] { return pool.m_underWay == 0; });
     // Copies made ahead of where the level ended go, on the workers, as
-    // each costs a round trip on a share.
+    // each costs a round trip on a share: those made already while the
+    // questions under way end (a stop waits for both), then theirs.
     const auto drop = [&](Copy& copy) {
         if (copy.made)
             pool.m_dropped.push_back(std::move(*copy.made));
         copy = {};
     };
     drop(pool.m_copyInHand);
+    for (Slot& slot : pool.m_slots)
+        drop(slot.copy);
+    pool.m_work.notify_all();
+    pool.m_answered.wait(lock, [&] { return pool.m_underWay == 0; });
     for (Slot& slot : pool.m_slots) {
         drop(slot.copy);
         slot = Slot{};

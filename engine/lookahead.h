@@ -38,7 +38,8 @@ public:
     // Copies are prepared in turn in this many staging folders, so that
     // none waits for another: a number that does not divide copiesAhead,
     // or copy k + copiesAhead would be made in the folder that copy k is
-    // being renamed out of. Few, since a stop removes them one by one.
+    // being renamed out of. Few, since a stop removes them one after another:
+    // removals in one folder wait for each other, whatever the threads.
     static constexpr size_t stagingFolders = 3;
 
     // `top`: the run's destination, where the staging folders go; it

@@ -86,10 +86,11 @@ void TerminalWindow::errorReported(const platform::RecordedError& error) {
 
 bool TerminalWindow::due() {
     // A line a second in a journal; a terminal redraws ten times as often.
-    const int every = m_terminal ? 100 : 1000;
-    if (m_shown.isValid() && m_shown.elapsed() < every)
+    const auto every = std::chrono::milliseconds(m_terminal ? 100 : 1000);
+    const auto now = platform::CoarseClock::now();
+    if (m_shown && now - *m_shown < every)
         return false;
-    m_shown.start();
+    m_shown = now;
     return true;
 }
 
@@ -105,10 +106,8 @@ void TerminalWindow::message(const QString& text) {
 }
 
 void TerminalWindow::largeCopy(const QString& name, int percent) {
-    if (m_terminal && (!m_shown.isValid() || m_shown.elapsed() >= 100)) {
-        m_shown.start();
+    if (m_terminal && due())
         drawProgress(QStringLiteral("%1 %2%").arg(name).arg(percent));
-    }
 }
 
 void TerminalWindow::finish() {

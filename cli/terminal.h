@@ -8,8 +8,10 @@
 #include "engine/runevents.h"
 #include "engine/statustexts.h"
 
-#include <QElapsedTimer>
+#include "platform/clock.h"
+
 #include <cstdio>
+#include <optional>
 
 namespace cli {
 
@@ -68,12 +70,13 @@ private:
     std::FILE* m_out;
     std::FILE* m_err;
     bool (*m_stopRequested)();
-    bool m_terminal;       // standard output is a terminal: the progress line
-    bool m_drawn = false;  // the progress line is on the screen
-    int64_t m_seen = 0;    // files the run looked at
-    int64_t m_copied = 0;  // and those it copied
-    int64_t m_failed = 0;  // and the files and folders that did not reach the destination
-    QElapsedTimer m_shown; // since the last progress was written
+    bool m_terminal;      // standard output is a terminal: the progress line
+    bool m_drawn = false; // the progress line is on the screen
+    int64_t m_seen = 0;   // files the run looked at
+    int64_t m_copied = 0; // and those it copied
+    int64_t m_failed = 0; // and the files and folders that did not reach the destination
+    // When the last progress was written; asked at every file.
+    std::optional<platform::CoarseClock::time_point> m_shown;
 };
 
 // Makes the engine's message boxes and large-copy windows those of `window`.

@@ -232,7 +232,7 @@ private Q_SLOTS:
                          if (!write.value.startsWith(u"Copiando"_s))
                              return;
                          QTimer::singleShot(0, [] { StopFlag = 1; });
-                         QTest::qSleep(3); // the pump is due again
+                         QTest::qSleep(15); // the pump is due again, on a clock of the tick
                      };
                  }),
                  std::pair(False, 1));

@@ -72,8 +72,15 @@ QString counted(int64_t n, const char* one, const char* many) {
 }
 
 void FileInHand::set(const QString& source, const QString& dest, const std::string& hostName) {
-    sourceDir = source; // shared, not copied
-    destDir = dest;
+    // Shared, not copied; and a level's files give the same two, so most
+    // calls need not even count another reference.
+    const auto same = [](const QString& a, const QString& b) {
+        return a.constData() == b.constData() && a.size() == b.size();
+    };
+    if (!same(sourceDir, source))
+        sourceDir = source;
+    if (!same(destDir, dest))
+        destDir = dest;
     name.assign(hostName);
     pending = true;
 }

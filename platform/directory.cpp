@@ -146,13 +146,16 @@ void Directory::learnFrom(const Directory& parent) {
     // A folder on its parent's volume is known by it: on a share, asking
     // the volume costs a round trip a folder. The device is the one the
     // kernel holds, whatever the server's attributes say; the same answer
-    // gives the folder's identity.
+    // gives the folder's identity, and the access that a mirror takes.
+    constexpr unsigned access = STATX_MODE | STATX_UID | STATX_GID;
     struct statx sx {};
-    if (parent.m_volume &&
-        ::statx(fd(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &sx) == 0) {
+    if (parent.m_volume && ::statx(fd(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC,
+                                   STATX_TYPE | STATX_INO | access, &sx) == 0) {
         const dev_t device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
         if (sx.stx_mask & STATX_INO)
             m_identity = Directory::Identity{device, sx.stx_ino};
+        if ((sx.stx_mask & access) == access)
+            m_accessWhenOpened = Access{sx.stx_mode, sx.stx_uid, sx.stx_gid};
         if (device == parent.m_volume->device)
             m_volume = parent.m_volume;
     }

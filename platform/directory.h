@@ -92,6 +92,15 @@ public:
     // is reached; none for a folder that could not be opened or asked.
     using Identity = std::pair<dev_t, ino_t>;
     std::optional<Identity> identity() const;
+    // Its mode and owners as the kernel held them when it was opened below
+    // a folder of known volume, asked with its identity: none otherwise.
+    // Not updated: what is done with them afterwards is not seen here.
+    struct Access {
+        mode_t mode = 0;
+        uid_t uid = 0;
+        gid_t gid = 0;
+    };
+    const std::optional<Access>& accessWhenOpened() const { return m_accessWhenOpened; }
 
     // The run made this folder: none of its files needs looking for, and no
     // killed copy can have left a temporary file there.
@@ -126,7 +135,7 @@ private:
     // asked only when a run wants to know: one call a folder.
     bool foldsHere() const;
     // Learns the volume from its parent's where both lie on one, which the
-    // kernel tells without a round trip; and its identity with it.
+    // kernel tells without a round trip; and its identity and access with it.
     void learnFrom(const Directory& parent);
     bool hasDefaultAcl() const;
     OwnedFd m_fd;
@@ -134,6 +143,7 @@ private:
     std::string m_path;
     mutable std::optional<Volume> m_volume;
     mutable std::optional<Identity> m_identity;
+    std::optional<Access> m_accessWhenOpened;
     mutable std::optional<bool> m_folds;
     bool m_made = false;
     mutable bool m_leftoversRemoved = false; // by the first copy into it

@@ -6,6 +6,8 @@
 #include "platform/errors.h"
 
 #include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +26,28 @@ struct Fd {
         return f;
     }
 };
+
+// Hands each entry of the folder open as `dirFd` to `take`, read straight
+// from the kernel through an open of its own, so with an offset of its own
+// (the folder's descriptor may be listed elsewhere meanwhile), and without
+// the three calls that a DIR stream costs at every folder. False, with
+// errno set, when the folder could not be read.
+template <typename Take> bool forEachEntry(int dirFd, Take&& take) {
+    const Fd listing{::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (listing.fd < 0)
+        return false;
+    alignas(dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t n = ::getdents64(listing.fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return n == 0;
+        for (ssize_t at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            take(*entry);
+        }
+    }
+}
 
 // What fstat tells of a file just opened: the open's own failure, and
 // anything but a regular file (a folder, pipe or device where a file

@@ -178,42 +178,29 @@ bool FileSystem::isWithin(const std::string& inner, const Directory& outer) {
 
 std::vector<DirEntry> FileSystem::list(const Directory& dir, const QString& pattern, int mask) {
     dir.require();
-    // An open of its own, for an offset of its own: the folder's descriptor
-    // may be listed elsewhere meanwhile. Read straight from the kernel,
-    // without the three calls that a DIR stream costs at every folder.
-    const Fd listing{::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (listing.fd < 0)
-        raiseErrno(errno, Missing::Path);
     const bool everything = matchesEveryName(pattern);
     const bool withDirectories = mask & AttrDirectory;
     std::vector<DirEntry> entries;
-    alignas(dirent64) char buffer[32768];
-    for (;;) {
-        const ssize_t n = ::getdents64(listing.fd, buffer, sizeof buffer);
-        if (n < 0)
-            raiseErrno(errno, Missing::Path);
-        if (n == 0)
-            return entries;
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
-            at += e->d_reclen;
-            const bool dots = !std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..");
-            if (isHidden(e->d_name) && !(dots && withDirectories))
-                continue;
-            unsigned char type = e->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat st {};
-                if (::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue; // gone since the directory was read
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
-            }
-            if (type != DT_REG && !(type == DT_DIR && withDirectories))
-                continue;
-            if (!everything && !matchesPattern(QFile::decodeName(e->d_name), pattern))
-                continue;
-            entries.push_back(DirEntry{e->d_name, type == DT_DIR});
+    const bool read = forEachEntry(dir.fd(), [&](const dirent64& e) {
+        const bool dots = !std::strcmp(e.d_name, ".") || !std::strcmp(e.d_name, "..");
+        if (isHidden(e.d_name) && !(dots && withDirectories))
+            return;
+        unsigned char type = e.d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(dir.fd(), e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return; // gone since the directory was read
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
         }
-    }
+        if (type != DT_REG && !(type == DT_DIR && withDirectories))
+            return;
+        if (!everything && !matchesPattern(QFile::decodeName(e.d_name), pattern))
+            return;
+        entries.push_back(DirEntry{e.d_name, type == DT_DIR});
+    });
+    if (!read)
+        raiseErrno(errno, Missing::Path);
+    return entries;
 }
 
 FileInfo FileSystem::attributes(const Directory& dir, const std::string& name) {

@@ -189,15 +189,12 @@ namespace {
 
 // The temporary files in a staging folder, and the folder.
 void removeStagingAt(int topFd, const char* name) {
-    const int fd = ::openat(topFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (DIR* d = fd < 0 ? nullptr : ::fdopendir(fd)) {
-        while (dirent* e = ::readdir(d))
-            if (std::string_view(e->d_name).starts_with(FileSystem::temporaryPrefix))
-                ::unlinkat(fd, e->d_name, 0);
-        ::closedir(d);
-    } else if (fd >= 0) {
-        ::close(fd);
-    }
+    const Fd staging{::openat(topFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    if (staging.fd >= 0)
+        forEachEntry(staging.fd, [&](const dirent64& e) {
+            if (std::string_view(e.d_name).starts_with(FileSystem::temporaryPrefix))
+                ::unlinkat(staging.fd, e.d_name, 0);
+        });
     ::unlinkat(topFd, name, AT_REMOVEDIR);
 }
 
@@ -367,24 +364,17 @@ bool FileSystem::claimLeftovers(const Directory& dir) {
 }
 
 void FileSystem::removeLeftovers(const Directory& dir) {
-    // Best effort: a folder that cannot be read fails the copy itself.
-    const int fd = ::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!d) {
-        if (fd >= 0)
-            ::close(fd);
-        return;
-    }
     const size_t prefix = std::strlen(temporaryPrefix);
     const time_t now = ::time(nullptr);
-    while (dirent* e = ::readdir(d)) {
-        const std::string_view name(e->d_name);
+    // Best effort: a folder that cannot be read fails the copy itself.
+    forEachEntry(dir.fd(), [&](const dirent64& e) {
+        const std::string_view name(e.d_name);
         struct stat st {};
         if (!name.starts_with(temporaryPrefix) || !name.ends_with(".tmp") ||
             name.size() <= prefix + 4 ||
-            ::fstatat(dir.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fstatat(dir.fd(), e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
-            continue;
+            return;
         // A copy's name is reserved before its file exists, so one listed
         // here is either reserved still or gone (placed, or dropped).
         bool ours = false;
@@ -394,13 +384,12 @@ void FileSystem::removeLeftovers(const Directory& dir) {
                                [&](const TemporaryFile& t) { return t.name == name; });
         }
         if (ours || !abandoned(name, st, now))
-            continue;
+            return;
         if (S_ISDIR(st.st_mode))
-            removeStagingAt(dir.fd(), e->d_name);
+            removeStagingAt(dir.fd(), e.d_name);
         else
-            ::unlinkat(dir.fd(), e->d_name, 0);
-    }
-    ::closedir(d);
+            ::unlinkat(dir.fd(), e.d_name, 0);
+    });
 }
 
 void FileSystem::removeTemporaryFiles() {

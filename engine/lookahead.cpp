@@ -23,6 +23,18 @@ Lookahead::~Lookahead() {
     }
 }
 
+bool Lookahead::copyMayBegin(size_t question) const {
+    size_t before = 0;
+    for (size_t p = m_taken; p < question; ++p) {
+        const Slot& slot = m_slots[p % window];
+        if (slot.decided == Decided::Not)
+            continue;
+        if (slot.decided == Decided::Pending || ++before == copiesAhead)
+            return false;
+    }
+    return true;
+}
+
 bool Lookahead::handOutAllowed() const {
     return m_handedOut < m_files.size() && m_handedOut < m_taken + window;
 }
@@ -52,6 +64,7 @@ void Lookahead::work() {
             Slot& slot = m_slots[question % window];
             slot.question = question;
             slot.answered = false;
+            slot.decided = Decided::Pending;
             const std::string name = *m_files[question];
             lock.unlock();
             Slot answered;
@@ -87,9 +100,8 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
         }
     }
     const int32_t toError = m_probe ? slot.to.error.number : int32_t(ErrFileNotFound);
-    std::optional<const Directory*> staging;
-    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info))
-        staging = mayCopy(question);
+    const std::optional<const Directory*> staging =
+        decide(question, file && m_copies && m_copies(slot.from.info, toError, slot.to.info));
     if (staging) {
         try {
             // Past the level's end the copy goes at its next step.
@@ -103,14 +115,22 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
     clearError();
 }
 
-// Waits until the file is among the next copiesAhead of the level, which
-// the file in hand always is; none when the level ended meanwhile. The
-// first copy into the level's destination has the leftovers of killed
-// copies removed there, on another worker. Gives the staging folder that
-// the copy takes, if any: in folders the run made.
-std::optional<const Directory*> Lookahead::mayCopy(size_t question) {
+// Records whether the file is copied ahead and, if so, waits until its
+// copy is among the next copiesAhead of the level: the questions before it
+// answered that far, and fewer than copiesAhead copies among them. The file
+// in hand's always is, so a rerun's few changed files are copied as soon
+// as the files before them are known to be up to date, a full copy's a few
+// files ahead. None when the file is not copied or the level ended
+// meanwhile. The first copy into the level's destination has the leftovers
+// of killed copies removed there, on another worker. Gives the staging
+// folder that the copy takes, if any: in folders the run made.
+std::optional<const Directory*> Lookahead::decide(size_t question, bool copies) {
     std::unique_lock lock(m_mutex);
-    m_work.wait(lock, [&] { return m_files.empty() || question < m_taken + copiesAhead; });
+    m_slots[question % window].decided = copies ? Decided::Copies : Decided::Not;
+    m_work.notify_all();
+    if (!copies)
+        return std::nullopt;
+    m_work.wait(lock, [&] { return m_files.empty() || copyMayBegin(question); });
     if (m_files.empty())
         return std::nullopt;
     if (FileSystem::get().claimLeftovers(*m_destination)) {

@@ -19,6 +19,8 @@
 #include <QTest>
 #include <atomic>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <set>
 #include <unistd.h>
 
@@ -234,6 +236,69 @@ private Q_SLOTS:
         QVERIFY2(furthest <= bound, qPrintable(u"%1 copies ahead"_s.arg(furthest)));
         QVERIFY(files.begun <= stopAt + bound);
         QCOMPARE(tree(drives.host(u"D:\\T"_s)).size(), stopAt);
+        QCOMPARE(leftovers(drives.host(u"D:\\T"_s)), 0);
+    }
+
+    // In a rerun the pool copies a changed file as soon as the files before
+    // it are known to be up to date, long before its turn, yet never has
+    // more than its bound of copies out.
+    void changedFilesAreCopiedBeforeTheirTurn() {
+        TempDrives drives;
+        for (int i = 0; i < 40; ++i)
+            writeFile(drives.host(u"F:\\S\\f%1.txt"_s.arg(i, 2, 10, QLatin1Char('0'))), "new", t0);
+        // The walk's order is the folder's: the changed files are chosen in it.
+        FileSystem& host = FileSystem::get();
+        std::vector<std::string> order;
+        for (const DirEntry& e :
+             host.list(host.openDirectory(bytes(drives.host(u"F:\\S"_s))), u"*.*"_s, 0))
+            order.push_back(e.name);
+        const std::set<size_t> changed{10, 20, 30, 31, 32, 33, 34};
+        for (size_t i = 0; i < order.size(); ++i) {
+            const QString copy = drives.host(u"D:\\T\\"_s + QString::fromStdString(order[i]));
+            writeFile(copy, changed.count(i) ? "old" : "new",
+                      changed.count(i) ? t0.addDays(-1) : t0);
+        }
+        struct Counting : FaultyFileSystem {
+            std::atomic<int> begun = 0, taken = 0;
+            std::mutex m;
+            std::map<std::string, int> begunAt; // files taken when its copy began
+            std::optional<PreparedCopy> prepareCopy(const Directory& fromDir,
+                                                    const std::string& from, const Directory& toDir,
+                                                    const Progress& progress,
+                                                    const Directory* staging) override {
+                {
+                    const std::lock_guard lock(m);
+                    begunAt[from] = taken;
+                }
+                ++begun;
+                return FaultyFileSystem::prepareCopy(fromDir, from, toDir, progress, staging);
+            }
+        } files;
+        files.askAhead = true;
+        int furthest = 0;
+        RecordingWindow w;
+        w.onWrite = [&](const RecordingWindow::Write& write) {
+            if (!write.value.startsWith(u"Copiando De: "_s))
+                return;
+            ++files.taken;     // the one in hand with them
+            QTest::qSleep(10); // the pool goes as far ahead as it may
+            const auto passed = std::count_if(changed.begin(), changed.end(),
+                                              [&](size_t i) { return int(i) < files.taken; });
+            furthest = std::max(furthest, files.begun - int(passed));
+        };
+        QString source = u"F:\\S"_s, destination = u"D:\\T"_s;
+        QCOMPARE(CopyTree(w, source, destination, 1, u"*.*"_s), True);
+        QCOMPARE(files.begun.load(), int(changed.size()));
+        QVERIFY2(furthest <= int(Lookahead::copiesAhead),
+                 qPrintable(u"%1 copies out"_s.arg(furthest)));
+        // The first four changed files (up to the 31st) are copied at the
+        // start; the 32nd's copy begins once the 10th is in hand.
+        QVERIFY2(files.begunAt[order[31]] < 31 - int(Lookahead::copiesAhead),
+                 qPrintable(u"begun after %1 files"_s.arg(files.begunAt[order[31]])));
+        QVERIFY(files.begunAt[order[32]] >= 10);
+        for (const std::string& name : order)
+            QCOMPARE(readFile(drives.host(u"D:\\T\\"_s + QString::fromStdString(name))),
+                     QByteArray("new"));
         QCOMPARE(leftovers(drives.host(u"D:\\T"_s)), 0);
     }
 

@@ -127,15 +127,15 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
 std::optional<const Directory*> Lookahead::decide(size_t question, bool copies) {
     std::unique_lock lock(m_mutex);
     m_slots[question % window].decided = copies ? Decided::Copies : Decided::Not;
-    m_work.notify_all();
+    m_turn.notify_all();
     if (!copies)
         return std::nullopt;
-    m_work.wait(lock, [&] { return m_files.empty() || copyMayBegin(question); });
+    m_turn.wait(lock, [&] { return m_files.empty() || copyMayBegin(question); });
     if (m_files.empty())
         return std::nullopt;
     if (FileSystem::get().claimLeftovers(*m_destination)) {
         m_leftoversWanted = true;
-        m_work.notify_all();
+        m_work.notify_one();
     }
     // A folder the run made takes every file at once, and there copies
     // queue; a few changed files are best renamed within their folder.
@@ -143,7 +143,7 @@ std::optional<const Directory*> Lookahead::decide(size_t question, bool copies) 
         return nullptr;
     if (m_stagingState == Staging::None)
         makeStaging(lock);
-    m_work.wait(lock, [&] { return m_stagingState == Staging::Made; });
+    m_turn.wait(lock, [&] { return m_stagingState == Staging::Made; });
     return m_staging.empty() ? nullptr : &m_staging[m_copiesBegun++ % m_staging.size()].second;
 }
 
@@ -171,7 +171,7 @@ void Lookahead::makeStaging(std::unique_lock<std::mutex>& lock) {
     if (complete)
         m_staging = std::move(made);
     m_stagingState = Staging::Made;
-    m_work.notify_all();
+    m_turn.notify_all();
 }
 
 Lookahead::Level::Level(Lookahead& pool, const Directory& source, const Directory& destination,
@@ -195,6 +195,7 @@ Lookahead::Level::~Level() {
     std::unique_lock lock(pool.m_mutex);
     pool.m_files.clear(); // nothing more is handed out, no copy more begun
     pool.m_ended = true;
+    pool.m_turn.notify_all();
     // Copies made ahead of where the level ended go, on the workers, as
     // each costs a round trip on a share: those made already while the
     // questions under way end (a stop waits for both), then theirs.
@@ -234,8 +235,15 @@ FileInfo Lookahead::Level::attributes(const std::string& name) {
     const Answer from = std::move(slot.from);
     slot = Slot{};
     ++pool.m_taken; // a slot is free for the next question
+    const bool dropped = !pool.m_dropped.empty();
     lock.unlock();
-    pool.m_work.notify_all();
+    // One more question may go out, and copies after this file may begin;
+    // a worker woken for nothing costs a switch of threads on few cores.
+    if (dropped)
+        pool.m_work.notify_all();
+    else
+        pool.m_work.notify_one();
+    pool.m_turn.notify_all();
     return given(from);
 }
 

@@ -145,7 +145,9 @@ private:
 
     std::atomic<bool> m_ended{false}; // set by main: copies under way give up
     std::mutex m_mutex;
-    std::condition_variable m_work, m_answered;
+    // Idle workers wait for m_work, copies for their turn (and the staging
+    // folders) for m_turn, main for m_answered.
+    std::condition_variable m_work, m_turn, m_answered;
     std::vector<std::thread> m_threads; // main's: started and joined
 };
 

@@ -32,8 +32,10 @@ public:
     // left the folder's opening alone on the wire a quarter of the time.
     static constexpr int workers = 32;
     static constexpr size_t window = 64;
-    // Copies made ahead at most: a stop waits for each one under way and
-    // removes each one made, a round trip apiece on a share.
+    // Copies made ahead of the file in hand at most: the next ones in the
+    // level's order, however far ahead their files lie. A stop waits for
+    // each one under way and removes each one made, a round trip apiece on
+    // a share.
     static constexpr size_t copiesAhead = 4;
     // Copies are prepared in turn in this many staging folders, so that
     // none waits for another: a number that does not divide copiesAhead,

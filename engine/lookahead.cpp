@@ -27,10 +27,8 @@ bool Lookahead::copyMayBegin(size_t question) const {
     size_t before = 0;
     for (size_t p = m_taken; p < question; ++p) {
         const Slot& slot = m_slots[p % window];
-        if (slot.decided == Decided::Not)
-            continue;
-        if (slot.decided == Decided::Pending || ++before == copiesAhead)
-            return false;
+        if (slot.copying ? ++before == copiesAhead : !slot.answered)
+            return false; // a copy too many, or not yet known whether it copies
     }
     return true;
 }
@@ -64,7 +62,7 @@ void Lookahead::work() {
             Slot& slot = m_slots[question % window];
             slot.question = question;
             slot.answered = false;
-            slot.decided = Decided::Pending;
+            slot.copying = false;
             const std::string name = *m_files[question];
             lock.unlock();
             Slot answered;
@@ -74,6 +72,7 @@ void Lookahead::work() {
             slot.to = std::move(answered.to);
             slot.copy = std::move(answered.copy);
             slot.answered = true;
+            m_turn.notify_all(); // a file known not to be copied lets later copies begin
         }
         --m_underWay;
         m_answered.notify_all();
@@ -100,8 +99,9 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
         }
     }
     const int32_t toError = m_probe ? slot.to.error.number : int32_t(ErrFileNotFound);
-    const std::optional<const Directory*> staging =
-        decide(question, file && m_copies && m_copies(slot.from.info, toError, slot.to.info));
+    std::optional<const Directory*> staging;
+    if (file && m_copies && m_copies(slot.from.info, toError, slot.to.info))
+        staging = mayCopy(question);
     if (staging) {
         try {
             // Past the level's end the copy goes at its next step.
@@ -115,21 +115,18 @@ void Lookahead::answer(Slot& slot, const std::string& name, size_t question) {
     clearError();
 }
 
-// Records whether the file is copied ahead and, if so, waits until its
-// copy is among the next copiesAhead of the level: the questions before it
-// answered that far, and fewer than copiesAhead copies among them. The file
-// in hand's always is, so a rerun's few changed files are copied as soon
-// as the files before them are known to be up to date, a full copy's a few
-// files ahead. None when the file is not copied or the level ended
-// meanwhile. The first copy into the level's destination has the leftovers
-// of killed copies removed there, on another worker. Gives the staging
-// folder that the copy takes, if any: in folders the run made.
-std::optional<const Directory*> Lookahead::decide(size_t question, bool copies) {
+// Records that the file is copied ahead and waits until its copy is among
+// the next copiesAhead of the level: the questions before it answered that
+// far, and fewer than copiesAhead copies among them. The file in hand's
+// always is, so a rerun's few changed files are copied as soon as the files
+// before them are known to be up to date, a full copy's a few files ahead.
+// None when the level ended meanwhile. The first copy into the level's
+// destination has the leftovers of killed copies removed there, on another
+// worker. Gives the staging folder that the copy takes, if any: in folders
+// the run made.
+std::optional<const Directory*> Lookahead::mayCopy(size_t question) {
     std::unique_lock lock(m_mutex);
-    m_slots[question % window].decided = copies ? Decided::Copies : Decided::Not;
-    m_turn.notify_all();
-    if (!copies)
-        return std::nullopt;
+    m_slots[question % window].copying = true;
     m_turn.wait(lock, [&] { return m_files.empty() || copyMayBegin(question); });
     if (m_files.empty())
         return std::nullopt;

@@ -91,19 +91,17 @@ private:
         std::optional<platform::PreparedCopy> made;
         platform::RecordedError error;
     };
-    // Whether a question's file is copied ahead, once its worker knows.
-    enum class Decided { Pending, Not, Copies };
     struct Slot {
         size_t question = SIZE_MAX; // which file of the level it holds
         bool answered = false;
-        Decided decided = Decided::Pending; // set under the lock, ahead of the answer
+        bool copying = false; // its file is copied ahead: set under the lock, before the answer
         Answer from, to;
         Copy copy;
     };
 
     void work();
     void answer(Slot& slot, const std::string& name, size_t question);
-    std::optional<const platform::Directory*> decide(size_t question, bool copies);
+    std::optional<const platform::Directory*> mayCopy(size_t question);
     bool copyMayBegin(size_t question) const; // with m_mutex held
     void makeStaging(std::unique_lock<std::mutex>& lock);
     bool handOutAllowed() const; // with m_mutex held
